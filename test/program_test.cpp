@@ -1,0 +1,89 @@
+// End-to-end tests: the program run as a child process, input from a pipe.
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+namespace {
+
+const std::string prompt = "Enter the Number of Intervals N: ";
+
+std::string expected_output(const std::string &estimate) {
+  return prompt + "\n\nBest estimate = " + estimate + "\n";
+}
+
+const std::string five = "3.7349261138109897";
+
+struct InputCase {
+  const char *name;
+  std::string input;
+  std::string estimate;
+};
+
+void PrintTo(const InputCase &c, std::ostream *os) { *os << c.name; }
+
+class ProgramInput : public testing::TestWithParam<InputCase> {};
+
+TEST_P(ProgramInput, PrintsTheEstimateForTheCountRead) {
+  const Finished run = run_program(GetParam().input);
+  EXPECT_EQ(run.output, expected_output(GetParam().estimate));
+  EXPECT_EQ(run.error, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ProgramInput,
+    testing::Values(InputCase{"Five", "5\n", five}, InputCase{"Empty", "", five},
+                    InputCase{"OnlyBlanks", " \n\t\n", five},
+                    InputCase{"WordWithoutDigits", "pi\n", five}, InputCase{"Zero", "0\n", five},
+                    InputCase{"Negative", "-3\n", five},
+                    InputCase{"NegativeOutOfRange", "-99999999999\n", five},
+                    InputCase{"One", "1\n", "6.0000000000000000"},
+                    InputCase{"Ten", "10\n", "3.4399259889071589"},
+                    InputCase{"TenAfterBlanks", "\n \t 10", "3.4399259889071589"},
+                    InputCase{"PlusSign", "+10\n", "3.4399259889071589"},
+                    InputCase{"TwelveThenLetters", "12abc\n", "3.3904352468468506"},
+                    InputCase{"Decimal", "3.9\n", "4.1230769230769226"},
+                    InputCase{"OnlyTheFirstNumber", "2 10\n", "4.5999999999999996"}),
+    [](const testing::TestParamInfo<InputCase> &info) { return info.param.name; });
+
+TEST(Program, UsesFiveWhenStandardInputIsClosed) {
+  const Finished run = run_program("", Output::pipe, true);
+  EXPECT_EQ(run.output, expected_output(five));
+  EXPECT_EQ(run.error, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(Program, ShowsThePromptBeforeReading) {
+  Child child = start_child({PI_ESTIMATE_PROGRAM});
+  EXPECT_EQ(read_for(child.output, prompt.size(), 10000), prompt);
+  const Finished run = finish_child(child, "10\n");
+  EXPECT_EQ(run.output, "\n\nBest estimate = 3.4399259889071589\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+struct FailingOutput {
+  const char *name;
+  Output output;
+  std::string reason;
+};
+
+void PrintTo(const FailingOutput &c, std::ostream *os) { *os << c.name; }
+
+class WriteFailure : public testing::TestWithParam<FailingOutput> {};
+
+TEST_P(WriteFailure, IsReportedWithStatusOne) {
+  const Finished run = run_program("10\n", GetParam().output);
+  EXPECT_EQ(run.error, "pi-estimate: error writing standard output: " + GetParam().reason + "\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, WriteFailure,
+    testing::Values(FailingOutput{"FullDevice", Output::full_device, "No space left on device"},
+                    FailingOutput{"Closed", Output::closed, "Bad file descriptor"}),
+    [](const testing::TestParamInfo<FailingOutput> &info) { return info.param.name; });
+
+} // namespace
