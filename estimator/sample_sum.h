@@ -1,5 +1,6 @@
-// The integrand's formula and the in-order sum of interior samples, written once
-// and shared by the estimator and by every instruction-set variant of the fast sum.
+// The integrand's formula, the in-order sum of interior samples and the vector
+// kernel of the fast sum, written once and shared by the estimator and by every
+// instruction-set variant of the kernel.
 //
 // Everything here has internal linkage on purpose: the files that include it are
 // compiled for different instruction sets, and each must keep its own copy rather
@@ -27,6 +28,62 @@ inline double add_samples_in_order(double a, double h, std::int32_t first,
     sum = sum + integrand(x);
   }
   return sum;
+}
+
+// The sum of the samples f(a + i*h), i = first, ..., first + count - 1, each first
+// rounded to the nearest multiple of unit, or NaN if a sample lies exactly halfway
+// between two multiples (or is NaN itself). Vec is a vector of doubles and Bits a
+// vector of as many 64-bit unsigned integers; count is a multiple of four vectors;
+// unit is a power of two of at least 2^-48.
+//
+// Why this is exact: shift = 1.5 * 2^52 * unit lies in the binade where doubles
+// are spaced by unit, and so does shift + v for every sample (v <= 4 < 2^51 *
+// unit). So v + shift is shift + v rounded to a multiple of unit, and as integers
+// bits(v + shift) - bits(shift) is that multiple, counted in units; integer sums
+// of such counts are exact. Rounding to nearest picks the even neighbour only for
+// a tie, so adding v to shift (an even multiple) and to shift + unit (an odd one)
+// gives counts one apart, exactly as the shifts, unless v is a tie.
+template <typename Vec, typename Bits>
+double rounded_sample_sum(double a, double h, std::int32_t first, std::int32_t count,
+                          double unit) {
+  constexpr int lanes = sizeof(Vec) / sizeof(double);
+  constexpr int chains = 4; // independent vectors in flight, to hide latency
+  const double even_shift = 0x1.8p52 * unit;
+  const double odd_shift = even_shift + unit;
+  std::uint64_t shift_bits = 0;
+  __builtin_memcpy(&shift_bits, &even_shift, sizeof shift_bits);
+
+  Vec lane_number{};
+  for (int lane = 0; lane < lanes; ++lane) {
+    lane_number[lane] = lane;
+  }
+  Vec index[chains]; // i as a double, exact below 2^53
+  for (int c = 0; c < chains; ++c) {
+    index[c] = static_cast<double>(first + c * lanes) + lane_number;
+  }
+  Bits units{}; // the rounded samples, in units, plus one shift each
+  Bits ties{};  // nonzero where some sample was a tie
+  for (std::int32_t done = 0; done < count; done += chains * lanes) {
+    for (int c = 0; c < chains; ++c) {
+      const Vec v = integrand(a + index[c] * h);
+      const Bits even = (Bits)(v + even_shift);
+      const Bits odd = (Bits)(v + odd_shift);
+      ties |= (odd - even) ^ 1U;
+      units += even;
+      index[c] += static_cast<double>(chains * lanes);
+    }
+  }
+
+  std::uint64_t total = 0;
+  for (int lane = 0; lane < lanes; ++lane) {
+    if (ties[lane] != 0) {
+      return __builtin_nan("");
+    }
+    total += units[lane];
+  }
+  // Unsigned arithmetic wraps, so the shifts can be taken off once at the end.
+  total -= static_cast<std::uint64_t>(count) * shift_bits;
+  return static_cast<double>(total) * unit;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -160,4 +161,19 @@ Finished run_program(const std::string &input, Output output, bool close_input,
   std::vector<std::string> command = launcher;
   command.emplace_back(PI_ESTIMATE_PROGRAM);
   return finish_child(start_child(command, output, close_input), input);
+}
+
+bool on_path(const std::string &name) {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
 }

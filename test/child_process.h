@@ -37,6 +37,9 @@ std::string read_for(int fd, std::size_t count, int timeout_ms);
 // writes and waits for it to end. Kills it and fails the test after timeout_s.
 Finished finish_child(Child child, const std::string &input, int timeout_s = 300);
 
+// Whether an executable of that name is on the search path.
+bool on_path(const std::string &name);
+
 // Runs the program under test (optionally behind a launcher such as an emulator).
 Finished run_program(const std::string &input, Output output = Output::pipe,
                      bool close_input = false,

@@ -1,9 +1,14 @@
 // End-to-end tests: the program run as a child process, input from a pipe.
 #include "child_process.h"
+#include "estimator.h"
+#include "sample_sum.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iomanip>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -61,6 +66,19 @@ TEST(Program, ShowsThePromptBeforeReading) {
   EXPECT_EQ(read_for(child.output, prompt.size(), 10000), prompt);
   const Finished run = finish_child(child, "10\n");
   EXPECT_EQ(run.output, "\n\nBest estimate = 3.4399259889071589\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// A number beyond the 32-bit range is read as the largest count. The expected
+// line comes from the in-order loop, which takes a few seconds at that count.
+TEST(SlowProgram, TakesAnOverlongNumberAsTheLargestCount) {
+  const std::int32_t n = INT32_MAX;
+  const double h = 1.0 / static_cast<double>(static_cast<float>(n));
+  std::ostringstream estimate;
+  estimate << std::fixed << std::setprecision(16)
+           << add_samples_in_order(0.0, h, 1, n, f(0.0) + f(1.0)) * h;
+  const Finished run = run_program("99999999999999999999\n");
+  EXPECT_EQ(run.output, expected_output(estimate.str()));
   EXPECT_EQ(run.status, 0);
 }
 
