@@ -1,5 +1,6 @@
 // Child processes for the end-to-end tests: spawn, feed, collect, reap.
 #include "child_process.h"
+#include "programs.h"
 
 #include <gtest/gtest.h>
 
@@ -156,10 +157,18 @@ Finished finish_child(Child child, const std::string &input, int timeout_s) {
   return result;
 }
 
+std::vector<std::string> program_command() {
+  std::vector<std::string> command = PI_ESTIMATE_LAUNCHER;
+  command.emplace_back(PI_ESTIMATE_PROGRAM);
+  return command;
+}
+
 Finished run_program(const std::string &input, Output output, bool close_input,
                      const std::vector<std::string> &launcher) {
   std::vector<std::string> command = launcher;
-  command.emplace_back(PI_ESTIMATE_PROGRAM);
+  for (const std::string &word : program_command()) {
+    command.push_back(word);
+  }
   return finish_child(start_child(command, output, close_input), input);
 }
 

@@ -40,7 +40,11 @@ Finished finish_child(Child child, const std::string &input, int timeout_s = 300
 // Whether an executable of that name is on the search path.
 bool on_path(const std::string &name);
 
-// Runs the program under test (optionally behind a launcher such as an emulator).
+// The command that runs the program under test: the program, behind the emulator
+// it needs when it was built for another processor.
+std::vector<std::string> program_command();
+
+// Runs the program under test (optionally behind a further launcher).
 Finished run_program(const std::string &input, Output output = Output::pipe,
                      bool close_input = false,
                      const std::vector<std::string> &launcher = {});
