@@ -43,8 +43,8 @@ std::int32_t block_length(double sum, double bottom, std::int32_t most) {
 std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return {{{"avx512", block_sum_avx512, __builtin_cpu_supports("avx512f") != 0},
-           {"avx2", block_sum_avx2, __builtin_cpu_supports("avx2") != 0},
+  return {{{"avx512", block_sum_avx512, static_cast<bool>(__builtin_cpu_supports("avx512f"))},
+           {"avx2", block_sum_avx2, static_cast<bool>(__builtin_cpu_supports("avx2"))},
            {"sse2", block_sum_baseline, true}}};
 #else
   return {{{"generic", block_sum_baseline, true}}};

@@ -16,8 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 
 void close_fd(int &fd) {
@@ -60,6 +58,7 @@ Child start_child(const std::vector<std::string> &command, Output output, bool c
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
   std::vector<char *> argv;
+  argv.reserve(command.size() + 1);
   for (const std::string &word : command) {
     argv.push_back(const_cast<char *>(word.c_str()));
   }
@@ -166,9 +165,8 @@ std::vector<std::string> program_command() {
 Finished run_program(const std::string &input, Output output, bool close_input,
                      const std::vector<std::string> &launcher) {
   std::vector<std::string> command = launcher;
-  for (const std::string &word : program_command()) {
-    command.push_back(word);
-  }
+  const std::vector<std::string> program = program_command();
+  command.insert(command.end(), program.begin(), program.end());
   return finish_child(start_child(command, output, close_input), input);
 }
 

@@ -122,6 +122,7 @@ void expect_modelled(const std::vector<std::string> &inputs) {
 TEST(RandomInput, UsesTheCountThatTheExtractionGives) {
   std::mt19937 random(8128);
   std::vector<std::string> inputs;
+  inputs.reserve(2000);
   for (int trial = 0; trial < 2000; ++trial) {
     inputs.push_back(random_input(random));
   }
