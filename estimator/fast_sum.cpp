@@ -19,6 +19,7 @@
 namespace {
 
 constexpr std::int32_t longest_block = 8192;
+static_assert(longest_block < (1 << 14), "the kernels total fewer than 2^14 samples exactly");
 
 // The power of two 2^k with 2^k <= s < 2^(k+1), for a positive normal s: s with
 // its significand cleared.
@@ -65,8 +66,8 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum,
   std::int32_t i = 1;
   // Blocks shrink around a tie, to redo little of the work in order, and grow back.
   std::int32_t longest = longest_block;
-  while (n - i >= block_quantum) {
-    if (sum >= 16.0 && sum < 0x1p1000) {
+  while (i < n && n - i >= block_quantum) {
+    if (sum >= 16.0 && sum < 0x1p1000) { // where the kernel applies (not for NaN)
       const double bottom = binade_bottom(sum);
       const std::int32_t count = block_length(sum, bottom, std::min(longest, n - i));
       const double next = sum + block_sum(a, h, i, count, bottom * 0x1p-52);

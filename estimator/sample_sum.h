@@ -33,16 +33,19 @@ inline double add_samples_in_order(double a, double h, std::int32_t first,
 // The sum of the samples f(a + i*h), i = first, ..., first + count - 1, each first
 // rounded to the nearest multiple of unit, or NaN if a sample lies exactly halfway
 // between two multiples (or is NaN itself). Vec is a vector of doubles and Bits a
-// vector of as many 64-bit unsigned integers; count is a multiple of four vectors;
-// unit is a power of two of at least 2^-48.
+// vector of as many 64-bit unsigned integers; count is a multiple of four vectors
+// and below 2^14; unit is a power of two of at least 2^-48.
 //
 // Why this is exact: shift = 1.5 * 2^52 * unit lies in the binade where doubles
-// are spaced by unit, and so does shift + v for every sample (v <= 4 < 2^51 *
-// unit). So v + shift is shift + v rounded to a multiple of unit, and as integers
-// bits(v + shift) - bits(shift) is that multiple, counted in units; integer sums
-// of such counts are exact. Rounding to nearest picks the even neighbour only for
-// a tie, so adding v to shift (an even multiple) and to shift + unit (an odd one)
-// gives counts one apart, exactly as the shifts, unless v is a tie.
+// are spaced by unit, and so does shift + v for every sample (0 <= v <= 4 <
+// 2^51 * unit). So v + shift is shift + v rounded to a multiple of unit, and as
+// integers bits(v + shift) - bits(shift) is that multiple, counted in units: at
+// most 2^50, so the integer total of fewer than 2^14 of them is exact. Converted
+// to a double it stays exact below 2^53 units; a larger total converts to at
+// least 2^53 units, a sum the caller rejects as leaving the binade. Rounding to
+// nearest picks the even neighbour only for a tie, so adding v to shift (an even
+// multiple) and to shift + unit (an odd one) gives counts one apart, exactly as
+// the shifts, unless v is a tie; a NaN gives equal results and is caught too.
 template <typename Vec, typename Bits>
 double rounded_sample_sum(double a, double h, std::int32_t first, std::int32_t count,
                           double unit) {
