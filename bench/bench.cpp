@@ -29,13 +29,10 @@ const std::array<UnorderedSum, path_count> bounds = {unordered_sum_baseline};
 
 constexpr std::array<std::int32_t, 3> counts = {1000000, 16777217, 2147483647};
 
-// The interval width over [0, 1], as the estimator forms it.
-double width(std::int32_t n) { return 1.0 / static_cast<double>(static_cast<float>(n)); }
-
 template <typename Sum> void register_sum(const std::string &name, std::int32_t n, Sum sum) {
   benchmark::RegisterBenchmark((name + "/" + std::to_string(n)).c_str(),
                                [n, sum](benchmark::State &state) {
-                                 const double h = width(n);
+                                 const double h = interval_width(0.0, 1.0, n);
                                  for (auto _ : state) {
                                    benchmark::DoNotOptimize(sum(h, n));
                                  }

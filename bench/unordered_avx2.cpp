@@ -2,8 +2,6 @@
 #include "unordered_bounds.h"
 #include "unordered_sum.h"
 
-using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
-
 double unordered_sum_avx2(double a, double h, std::int32_t n) {
   return unordered_sum<Double4>(a, h, n);
 }

@@ -2,8 +2,6 @@
 #include "unordered_bounds.h"
 #include "unordered_sum.h"
 
-using Double2 = double __attribute__((vector_size(2 * sizeof(double))));
-
 double unordered_sum_baseline(double a, double h, std::int32_t n) {
   return unordered_sum<Double2>(a, h, n);
 }

@@ -2,9 +2,6 @@
 #include "fast_sum.h"
 #include "sample_sum.h"
 
-using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
-using Bits8 = std::uint64_t __attribute__((vector_size(8 * sizeof(std::uint64_t))));
-
 double block_sum_avx512(double a, double h, std::int32_t first, std::int32_t count,
                         double unit) {
   return rounded_sample_sum<Double8, Bits8>(a, h, first, count, unit);

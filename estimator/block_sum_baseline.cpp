@@ -3,9 +3,6 @@
 #include "fast_sum.h"
 #include "sample_sum.h"
 
-using Double2 = double __attribute__((vector_size(2 * sizeof(double))));
-using Bits2 = std::uint64_t __attribute__((vector_size(2 * sizeof(std::uint64_t))));
-
 double block_sum_baseline(double a, double h, std::int32_t first, std::int32_t count,
                           double unit) {
   return rounded_sample_sum<Double2, Bits2>(a, h, first, count, unit);

@@ -9,9 +9,7 @@
 double f(double x) { return integrand(x); }
 
 void trapezoid(double a, double b, std::int32_t N) {
-  // The count enters the width rounded to single precision: for N above 2^24 the
-  // divisor is the nearest float, not N itself.
-  const double h = (b - a) / static_cast<double>(static_cast<float>(N));
+  const double h = interval_width(a, b, N);
   double sum = f(a) + f(b);
   std::cout.precision(16);
   std::cout.setf(std::ios_base::fixed, std::ios_base::floatfield);

@@ -12,6 +12,21 @@
 
 namespace {
 
+// Vectors of 2, 4 and 8 doubles (SSE2 or NEON, AVX2, AVX-512 registers), and of as
+// many 64-bit unsigned integers, for the kernels.
+using Double2 = double __attribute__((vector_size(2 * sizeof(double))));
+using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
+using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
+using Bits2 = std::uint64_t __attribute__((vector_size(2 * sizeof(std::uint64_t))));
+using Bits4 = std::uint64_t __attribute__((vector_size(4 * sizeof(std::uint64_t))));
+using Bits8 = std::uint64_t __attribute__((vector_size(8 * sizeof(std::uint64_t))));
+
+// The width of one of N equal intervals of [a, b]. The count enters rounded to
+// single precision: for N above 2^24 the divisor is the nearest float, not N.
+inline double interval_width(double a, double b, std::int32_t N) {
+  return (b - a) / static_cast<double>(static_cast<float>(N));
+}
+
 // 4 / (1 + x*x) for a double or for a vector of doubles, lane by lane: the same
 // three correctly rounded operations either way.
 template <typename Real> inline Real integrand(Real x) {

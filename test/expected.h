@@ -20,7 +20,7 @@ inline std::string expected_output(const std::string &estimate) {
 
 // The whole standard output of a run with count n.
 inline std::string expected_output(std::int32_t n) {
-  const double h = 1.0 / static_cast<double>(static_cast<float>(n));
+  const double h = interval_width(0.0, 1.0, n);
   std::ostringstream estimate;
   estimate << std::fixed << std::setprecision(16)
            << add_samples_in_order(0.0, h, 1, n, f(0.0) + f(1.0)) * h;

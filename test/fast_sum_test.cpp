@@ -18,10 +18,6 @@ void PrintTo(const SumPath &path, std::ostream *os) { *os << path.name; }
 
 namespace {
 
-double width(double a, double b, std::int32_t n) {
-  return (b - a) / static_cast<double>(static_cast<float>(n));
-}
-
 std::uint64_t bits_of(double x) {
   std::uint64_t bits = 0;
   std::memcpy(&bits, &x, sizeof bits);
@@ -46,7 +42,7 @@ class FastSum : public testing::TestWithParam<SumPath> {
 protected:
   // Expects the fast sum over [a, b] with n intervals to equal the in-order one.
   static void expect_identical(double a, double b, std::int32_t n) {
-    const double h = width(a, b, n);
+    const double h = interval_width(a, b, n);
     const double start = f(a) + f(b);
     const double in_order = add_samples_in_order(a, h, 1, n, start);
     const double fast = add_interior_samples(a, h, n, start, GetParam().block_sum);
