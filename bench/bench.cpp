@@ -80,15 +80,15 @@ int main(int argc, char **argv) {
       return add_samples_in_order(0.0, h, 1, m, 6.0);
     });
     register_sum("fast", n, [](double h, std::int32_t m) {
-      return add_interior_samples(0.0, h, m, 6.0, fastest_block_sum());
+      return add_interior_samples(0.0, h, m, 6.0, fastest_kernels());
     });
     for (std::size_t p = 0; p < paths.size(); ++p) {
       if (!paths[p].runnable) {
         continue;
       }
-      const BlockSum kernel = paths[p].block_sum;
-      register_sum(std::string("fast_") + paths[p].name, n, [kernel](double h, std::int32_t m) {
-        return add_interior_samples(0.0, h, m, 6.0, kernel);
+      const Kernels kernels = paths[p].kernels;
+      register_sum(std::string("fast_") + paths[p].name, n, [kernels](double h, std::int32_t m) {
+        return add_interior_samples(0.0, h, m, 6.0, kernels);
       });
       const UnorderedSum bound = bounds[p];
       register_sum(std::string("unordered_") + paths[p].name, n,

@@ -27,6 +27,21 @@ inline double interval_width(double a, double b, std::int32_t N) {
   return (b - a) / static_cast<double>(static_cast<float>(N));
 }
 
+// The unit of the binade [2^k, 2^(k+1)) that holds sum, 2^(k-52): the spacing of
+// the doubles there. It is 0 outside [16, 2^1000), where neither fast strategy
+// applies: below 16 a sample (up to 4) is too large next to the binade, and a NaN
+// sum has no binade.
+inline double unit_of(double sum) {
+  if (!(sum >= 16.0 && sum < 0x1p1000)) {
+    return 0.0;
+  }
+  std::uint64_t bits = 0;
+  __builtin_memcpy(&bits, &sum, sizeof bits);
+  bits &= 0xfff0000000000000U; // 2^k: the sum with its significand cleared
+  __builtin_memcpy(&sum, &bits, sizeof bits);
+  return sum * 0x1p-52;
+}
+
 // 4 / (1 + x*x) for a double or for a vector of doubles, lane by lane: the same
 // three correctly rounded operations either way.
 template <typename Real> inline Real integrand(Real x) {

@@ -38,16 +38,28 @@ std::vector<SumPath> runnable() {
 
 std::string path_name(const testing::TestParamInfo<SumPath> &info) { return info.param.name; }
 
+// Where level sums take over: as the program chooses, wherever they apply (even
+// where blocks would be cheaper), and never.
+const struct {
+  const char *name;
+  double levels_from;
+} strategies[] = {{"dispatched", levels_pay_off}, {"levels", 0.0}, {"blocks", INFINITY}};
+
 class FastSum : public testing::TestWithParam<SumPath> {
 protected:
-  // Expects the fast sum over [a, b] with n intervals to equal the in-order one.
+  // Expects the fast sum over [a, b] with n intervals, by every strategy, to equal
+  // the in-order one.
   static void expect_identical(double a, double b, std::int32_t n) {
     const double h = interval_width(a, b, n);
     const double start = f(a) + f(b);
     const double in_order = add_samples_in_order(a, h, 1, n, start);
-    const double fast = add_interior_samples(a, h, n, start, GetParam().block_sum);
-    EXPECT_EQ(bits_of(fast), bits_of(in_order))
-        << "a=" << a << " b=" << b << " N=" << n << ": " << fast << " vs " << in_order;
+    for (const auto &strategy : strategies) {
+      const double fast =
+          add_interior_samples(a, h, n, start, GetParam().kernels, strategy.levels_from);
+      EXPECT_EQ(bits_of(fast), bits_of(in_order)) << strategy.name << " a=" << a << " b=" << b
+                                                  << " N=" << n << ": " << fast << " vs "
+                                                  << in_order;
+    }
   }
 };
 
@@ -102,7 +114,7 @@ double rounded_to_twos(std::int32_t first) {
 // f(i/8) is 256 / (64 + i^2), never an odd whole number; at i = 8 it is 2, a tie
 // when rounded to a multiple of 4. The first index moves i = 8 through every lane.
 TEST_P(FastSum, KernelDetectsATieInAnyLane) {
-  const BlockSum kernel = GetParam().block_sum;
+  const BlockSum kernel = GetParam().kernels.block_sum;
   for (std::int32_t first = -55; first <= 8; ++first) {
     EXPECT_TRUE(std::isnan(kernel(0.0, 0.125, first, block_quantum, 4.0))) << "first=" << first;
     EXPECT_EQ(kernel(0.0, 0.125, first, block_quantum, 2.0), rounded_to_twos(first))

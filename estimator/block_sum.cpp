@@ -1,0 +1,64 @@
+// The block strategy: samples evaluated many lanes at a time, in blocks whose
+// rounded total adds to the running sum exactly as the samples one by one would.
+//
+// While the running sum s lies in one binade [2^k, 2^(k+1)), every double there is
+// a multiple of u = 2^(k-52), so adding a sample v >= 0 gives s plus v rounded to a
+// multiple of u, as long as the result stays below 2^(k+1). That rounding does not
+// depend on s, except for a tie (v exactly halfway between two multiples), where
+// round-half-even looks at the last bit of s. Hence, for a block of samples with
+// no tie whose rounded total T keeps s + T below 2^(k+1), adding the samples one
+// by one gives exactly s + T; the kernels compute T in any order, exactly (see
+// rounded_sample_sum). A block that holds a tie or would leave the binade is added
+// one sample at a time instead. So is everything while s < 16, where a sample
+// (at most 4) is not small enough next to the binade for the kernel's rounding.
+#include "fast_sum.h"
+#include "sample_sum.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::int32_t longest_block = 8192;
+static_assert(longest_block < (1 << 14), "the kernels total fewer than 2^14 samples exactly");
+
+// The length of the next block for a sum whose binade ends at top, at most `most`
+// samples: as many whole quanta as surely keep the sum below top (each sample adds
+// at most 4), and at least one quantum.
+std::int32_t block_length(double sum, double top, std::int32_t most) {
+  const double fit = std::min((top - sum) / 4.0, static_cast<double>(most));
+  return std::max(block_quantum, static_cast<std::int32_t>(fit) / block_quantum * block_quantum);
+}
+
+} // namespace
+
+Progress add_blocks(double a, double h, Progress at, std::int32_t last, double levels_from,
+                    BlockSum block_sum) {
+  std::int32_t i = at.index;
+  double sum = at.sum;
+  // Blocks shrink around a tie, to redo little of the work in order, and grow back.
+  std::int32_t longest = longest_block;
+  while (last - i >= block_quantum) {
+    const double unit = unit_of(sum);
+    if (unit > 0.0) {
+      if (levels_span(unit, a + static_cast<double>(i) * h, h, levels_from)) {
+        return {i, sum};
+      }
+      const double top = unit * 0x1p53;
+      const std::int32_t count = block_length(sum, top, std::min(longest, last - i));
+      const double next = sum + block_sum(a, h, i, count, unit);
+      if (next < top) { // false too when the kernel met a tie (NaN)
+        sum = next;
+        i += count;
+        longest = std::min(2 * longest, longest_block);
+        continue;
+      }
+      if (count > block_quantum) {
+        longest = count / 2;
+        continue;
+      }
+    }
+    sum = add_samples_in_order(a, h, i, i + block_quantum, sum);
+    i += block_quantum;
+  }
+  return {last, add_samples_in_order(a, h, i, last, sum)};
+}

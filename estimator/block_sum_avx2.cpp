@@ -1,8 +1,0 @@
-// The vector kernel compiled for AVX2: four lanes per vector.
-#include "fast_sum.h"
-#include "sample_sum.h"
-
-double block_sum_avx2(double a, double h, std::int32_t first, std::int32_t count,
-                      double unit) {
-  return rounded_sample_sum<Double4, Bits4>(a, h, first, count, unit);
-}

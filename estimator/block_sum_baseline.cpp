@@ -1,9 +1,0 @@
-// The vector kernel for the baseline instruction set: SSE2 on x86-64, NEON on
-// aarch64, whatever the compiler makes of two-lane vectors elsewhere.
-#include "fast_sum.h"
-#include "sample_sum.h"
-
-double block_sum_baseline(double a, double h, std::int32_t first, std::int32_t count,
-                          double unit) {
-  return rounded_sample_sum<Double2, Bits2>(a, h, first, count, unit);
-}
