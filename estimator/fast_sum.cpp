@@ -37,13 +37,13 @@ bool levels_span(double unit, double x, double h, double levels_from) {
 std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return {{{"avx512", {block_sum_avx512, level_sum_avx512},
+  return {{{"avx512", {block_sum_avx512, level_sum_avx512, 3.5},
             static_cast<bool>(__builtin_cpu_supports("avx512f"))},
-           {"avx2", {block_sum_avx2, level_sum_avx2},
+           {"avx2", {block_sum_avx2, level_sum_avx2, 4.0},
             static_cast<bool>(__builtin_cpu_supports("avx2"))},
-           {"sse2", {block_sum_baseline, level_sum_baseline}, true}}};
+           {"sse2", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};
 #else
-  return {{{"generic", {block_sum_baseline, level_sum_baseline}, true}}};
+  return {{{"generic", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};
 #endif
 }
 
@@ -53,5 +53,5 @@ Kernels fastest_kernels() {
       return path.kernels;
     }
   }
-  return {block_sum_baseline, level_sum_baseline};
+  return built_paths().back().kernels;
 }

@@ -36,9 +36,12 @@ struct LevelRun {
 using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
                               std::int32_t last, double level, double room);
 
+// The kernels of one instruction set, and how many samples a level should span,
+// at the least, for its level sums to be cheaper than its blocks (measured).
 struct Kernels {
   BlockSum block_sum;
   LevelSum level_sum;
+  double levels_pay_off;
 };
 
 double block_sum_baseline(double a, double h, std::int32_t first, std::int32_t count,
@@ -80,16 +83,13 @@ struct Progress {
   double sum;
 };
 
-// How many samples a level should span, at the least, for level sums to be
-// cheaper than blocks.
-constexpr double levels_pay_off = 4.0;
-
 // sum + f(a + h) + f(a + 2h) + ... + f(a + (n-1)h), bit for bit what adding the
 // samples one after the other in that order gives. Level sums take over where the
 // samples never increase and a level spans about levels_from samples or more:
-// levels_pay_off for speed, 0 to use them wherever they apply, infinity never.
+// kernels.levels_pay_off for speed, 0 to use them wherever they apply, infinity
+// never.
 double add_interior_samples(double a, double h, std::int32_t n, double sum, Kernels kernels,
-                            double levels_from = levels_pay_off);
+                            double levels_from);
 
 // Whether, at the sample point x with the sum in a binade of this unit, a level
 // spans about levels_from samples or more.

@@ -14,7 +14,7 @@ TEST_P(Emulated, PrintsTheNativeDigits) {
   if (!on_path("qemu-x86_64")) {
     GTEST_SKIP() << "qemu-x86_64 is not installed (Debian package qemu-user)";
   }
-  for (const char *count : {"1000003\n", "16777217\n", "33554467\n"}) {
+  for (const char *count : {"1000003\n", "16777217\n", "33554467\n", "2147483647\n"}) {
     const Finished native = run_program(count);
     const Finished emulated =
         run_program(count, Output::pipe, false, {"qemu-x86_64", "-cpu", GetParam()});

@@ -38,13 +38,6 @@ std::vector<SumPath> runnable() {
 
 std::string path_name(const testing::TestParamInfo<SumPath> &info) { return info.param.name; }
 
-// Where level sums take over: as the program chooses, wherever they apply (even
-// where blocks would be cheaper), and never.
-const struct {
-  const char *name;
-  double levels_from;
-} strategies[] = {{"dispatched", levels_pay_off}, {"levels", 0.0}, {"blocks", INFINITY}};
-
 class FastSum : public testing::TestWithParam<SumPath> {
 protected:
   // Expects the fast sum over [a, b] with n intervals, by every strategy, to equal
@@ -53,9 +46,16 @@ protected:
     const double h = interval_width(a, b, n);
     const double start = f(a) + f(b);
     const double in_order = add_samples_in_order(a, h, 1, n, start);
+    const Kernels kernels = GetParam().kernels;
+    // Where level sums take over: as the program chooses, wherever they apply
+    // (even where blocks would be cheaper), and never.
+    const struct {
+      const char *name;
+      double levels_from;
+    } strategies[] = {
+        {"dispatched", kernels.levels_pay_off}, {"levels", 0.0}, {"blocks", INFINITY}};
     for (const auto &strategy : strategies) {
-      const double fast =
-          add_interior_samples(a, h, n, start, GetParam().kernels, strategy.levels_from);
+      const double fast = add_interior_samples(a, h, n, start, kernels, strategy.levels_from);
       EXPECT_EQ(bits_of(fast), bits_of(in_order)) << strategy.name << " a=" << a << " b=" << b
                                                   << " N=" << n << ": " << fast << " vs "
                                                   << in_order;
@@ -63,9 +63,12 @@ protected:
   }
 };
 
+// Over [0, 1] levels are sparser than samples at these counts; over [0, 2^-16]
+// each level spans many samples.
 TEST_P(FastSum, MatchesTheInOrderLoopForEveryCountUpTo30000) {
   for (std::int32_t n = 1; n <= 30000 && !HasFailure(); ++n) {
     expect_identical(0.0, 1.0, n);
+    expect_identical(0.0, 0x1p-16, n);
   }
 }
 
@@ -91,9 +94,13 @@ TEST_P(FastSum, MatchesTheInOrderLoopAtRoundingAndBinadeEdges) {
   }
 }
 
+// Some where the samples do not fall as i grows, some where a level spans many
+// samples: near 0, and where f is small and flat.
 TEST_P(FastSum, MatchesTheInOrderLoopOverOtherIntervals) {
-  const double bounds[][2] = {{-1.0, 1.0}, {1.0, 0.0}, {0.5, 3.0}, {-2.0, 7.0}, {0.0, 1e-300},
-                              {0.0, 1e300}, {0.0, INFINITY}, {NAN, 1.0}};
+  const double bounds[][2] = {{-1.0, 1.0},    {1.0, 0.0},         {0.5, 3.0},
+                              {-2.0, 7.0},    {0.0, 1e-300},      {0.0, 1e300},
+                              {0.0, INFINITY}, {NAN, 1.0},        {0.0, 0x1p-13},
+                              {0.25, 0.2500001}, {100.0, 100.00001}, {-0.0, 1.0}};
   for (const auto &bound : bounds) {
     for (const std::int32_t n : {1000, 65536, 100003}) {
       expect_identical(bound[0], bound[1], n);
