@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -149,6 +150,14 @@ Finished finish_child(Child child, const std::string &input, int timeout_s) {
   for (pollfd &stream : streams) {
     close_fd(stream.fd);
   }
+  // A program built for Windows ends its lines with CR LF, as the platform does.
+  if (std::getenv("PI_ESTIMATE_CRLF") != nullptr) {
+    for (std::string *text : texts) {
+      for (std::size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos; ++at) {
+        text->erase(at, 1);
+      }
+    }
+  }
   int status = 0;
   while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -157,6 +166,16 @@ Finished finish_child(Child child, const std::string &input, int timeout_s) {
 }
 
 std::vector<std::string> program_command() {
+  // Another build's program, with what runs it (as Wine runs a Windows build),
+  // may stand in for this build's: its words, separated by blanks.
+  if (const char *words = std::getenv("PI_ESTIMATE_COMMAND")) {
+    std::vector<std::string> command;
+    std::istringstream stream(words);
+    for (std::string word; stream >> word;) {
+      command.push_back(word);
+    }
+    return command;
+  }
   std::vector<std::string> command = PI_ESTIMATE_LAUNCHER;
   command.emplace_back(PI_ESTIMATE_PROGRAM);
   return command;

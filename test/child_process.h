@@ -35,13 +35,16 @@ std::string read_for(int fd, std::size_t count, int timeout_ms);
 
 // Writes input to the child, closes its standard input, collects everything it
 // writes and waits for it to end. Kills it and fails the test after timeout_s.
+// With PI_ESTIMATE_CRLF set in the environment (a program built for Windows),
+// each CR LF in what it writes becomes LF.
 Finished finish_child(Child child, const std::string &input, int timeout_s = 300);
 
 // Whether an executable of that name is on the search path.
 bool on_path(const std::string &name);
 
 // The command that runs the program under test: the program, behind the emulator
-// it needs when it was built for another processor.
+// it needs when it was built for another processor; or, where the environment
+// sets PI_ESTIMATE_COMMAND, the blank-separated words it gives.
 std::vector<std::string> program_command();
 
 // Runs the program under test (optionally behind a further launcher).
