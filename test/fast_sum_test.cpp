@@ -64,7 +64,7 @@ protected:
 
   // Every count from first to last over [0, 1], where levels are sparser than
   // samples at these counts, and over [0, 2^-16], where a level spans many.
-  void expect_identical_for_every_count(std::int32_t first, std::int32_t last) {
+  static void expect_identical_for_every_count(std::int32_t first, std::int32_t last) {
     for (std::int32_t n = first; n <= last && !HasFailure(); ++n) {
       expect_identical(0.0, 1.0, n);
       expect_identical(0.0, 0x1p-16, n);
