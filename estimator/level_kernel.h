@@ -11,7 +11,6 @@
 #include "sample_sum.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -89,8 +88,8 @@ Vec correct(double a, double h, Vec first, Vec last, Vec t, Vec j, Mask &tie) {
 }
 
 // The level kernel (see LevelSum in fast_sum.h), with Vec a vector of doubles.
-// It works on batches of levels, top, top - 1, ..., one per lane, up to 4 vectors
-// at a time. For each level l with threshold t = (l - 1/2) * unit it locates j_l,
+// It works on batches of levels, top, top - 1, ..., one per lane, up to 16
+// vectors at a time (one, to narrow down a batch with a tie or the binade's top). For each level l with threshold t = (l - 1/2) * unit it locates j_l,
 // the first index with f(a + j*h) <= t: it guesses j_l from where the real
 // integrand crosses t, 4 / (1 + x^2) = t, and keeps the guess where the exact
 // samples show f(a + (j-1)*h) > t > f(a + j*h); elsewhere correct() finds j_l and
