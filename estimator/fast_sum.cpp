@@ -40,7 +40,7 @@ std::array<SumPath, path_count> built_paths() {
   return {{{"avx512", {block_sum_avx512, level_sum_avx512, 3.5},
             static_cast<bool>(__builtin_cpu_supports("avx512f"))},
            {"avx2", {block_sum_avx2, level_sum_avx2, 4.0},
-            static_cast<bool>(__builtin_cpu_supports("avx2"))},
+            static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
            {"sse2", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};
 #else
   return {{{"generic", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};

@@ -26,6 +26,14 @@ template <typename Vec> Vec lane_sqrt(Vec x) {
   return x;
 }
 
+// Each lane rounded to a whole number (to nearest, ties to even).
+template <typename Vec> Vec lane_rint(Vec x) {
+  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+    x[lane] = __builtin_rint(x[lane]);
+  }
+  return x;
+}
+
 template <typename Mask> bool any_lane(Mask mask) {
   std::int64_t any = 0;
   for (int lane = 0; lane < lanes_of<Mask>; ++lane) {
@@ -33,6 +41,57 @@ template <typename Mask> bool any_lane(Mask mask) {
   }
   return any != 0;
 }
+
+// Whether the sample v = 4 / d, with d = 1 + x*x, lies above a threshold t, and
+// whether it lies below, for many lanes at once. The tests are given a double just
+// above t (over) and one just below (under), t plus and minus tests_margin(m) for
+// the batch's top threshold m. They are sufficient, not necessary: a lane they
+// cannot place goes to correct(), which looks at the samples themselves.
+#if defined(__FP_FAST_FMA) || defined(__FMA__)
+// With fused multiply-add they need no division. fma(-d, T, 4) is 4 - d*T rounded
+// once, so it has the sign of 4 - d*T, even where it is not exact (d >= 1 and
+// |T| >= 2^-50 make a nonzero 4 - d*T at least 2^-154, far from the subnormals).
+// Rounding to nearest is monotone and leaves doubles as they are, so a result >= 0
+// shows 4 / d >= T, hence v >= T, and a result <= 0 shows v <= T. That places v
+// above t when T = over > t and below t when T = under < t.
+//
+// The margin is the spacing of the doubles next to the top threshold m < 4,
+// 2^(p-52) <= 2^-51 for |m| in [2^p, 2^(p+1)): at least the spacing on either side
+// of every threshold t in (0, m]. Thresholds are multiples of unit/2 >= 2^-49, and
+// so of the margin. The kernel subtracts multiples of unit from m + margin and
+// m - margin, which are doubles; for t in (0, m] that gives t + margin and
+// t - margin exactly, as multiples of the margin below 2^53 margins. Where t < 0
+// (a level below zero), v > t anyway, and neither test can claim v < t. Only a
+// sample within a margin of t, next to unit >= 2^-48, stays unplaced.
+template <typename Vec> Vec fused(Vec x, Vec y, Vec z) {
+  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+    x[lane] = __builtin_fma(x[lane], y[lane], z[lane]);
+  }
+  return x;
+}
+
+template <typename Vec> auto above(Vec d, Vec over) {
+  return fused(-d, over, Vec{} + numerator) >= 0.0;
+}
+
+template <typename Vec> auto below(Vec d, Vec under) {
+  return fused(-d, under, Vec{} + numerator) <= 0.0;
+}
+
+inline double tests_margin(double m) { return spacing_at(m); }
+
+// x * y + z, for the guesses, where its rounding does not matter.
+template <typename Vec> Vec mul_add(Vec x, Vec y, Vec z) { return fused(x, y, z); }
+#else
+// Without it they divide, and over and under are t itself.
+template <typename Vec> auto above(Vec d, Vec over) { return numerator / d > over; }
+
+template <typename Vec> auto below(Vec d, Vec under) { return numerator / d < under; }
+
+inline double tests_margin(double /*m*/) { return 0.0; }
+
+template <typename Vec> Vec mul_add(Vec x, Vec y, Vec z) { return x * y + z; }
+#endif
 
 // The first index j in (low, last) with f(a + j*h) <= t, or last if there is
 // none, for samples that never increase and f(a + low*h) > t: by bisection.
@@ -62,10 +121,11 @@ void check(double a, double h, Vec last, Vec t, Vec j, Mask &off, Mask &tie) {
   tie = (at == t) & (j != last);
 }
 
-// The first indices that check() accepts, from j in (first, last] on: a step or
-// two back or on, then bisection for the lanes still off.
+// The first indices that check() accepts, from j <= last on (moved past first if
+// it is not): a step or two back or on, then bisection for the lanes still off.
 template <typename Vec, typename Mask>
 Vec correct(double a, double h, Vec first, Vec last, Vec t, Vec j, Mask &tie) {
+  j = j > first ? j : first + 1.0;
   Mask off{};
   for (int step = 0;; ++step) {
     check(a, h, last, t, j, off, tie);
@@ -87,26 +147,58 @@ Vec correct(double a, double h, Vec first, Vec last, Vec t, Vec j, Mask &tie) {
   return j;
 }
 
+// How the level kernel guesses, for the levels k = 0, 1, 2, ... below a batch's
+// top level, where the real integrand crosses their thresholds t, as an index: from
+// x^2 = 4/t - 1. With m the top level's threshold and r = (m - t) / m = k * unit / m,
+// that is w (1 + e), where w = (4 - m) / m and e = 4 / (4 - m) * (r + r^2 + ...).
+// While e stays small, x = sqrt(w) (1 + e/2 - e^2/8 + e^3/16) is close enough: a
+// cubic in k, c0 + k (c1 + k (c2 + k c3)). Else each lane takes its own square root.
+struct Guesses {
+  double m; // the top level's threshold
+  bool cubic;
+  double c0, c1, c2, c3;
+  double s, g, w;
+};
+
+Guesses guesses_below(double top, double a, double width, double unit, double levels) {
+  Guesses guess{};
+  guess.m = (top - 0.5) * unit;
+  const double inverse = 1.0 / guess.m;
+  guess.s = unit * inverse;
+  guess.g = 4.0 / (4.0 - guess.m);
+  guess.w = (4.0 - guess.m) * inverse;
+  const double g = guess.g;
+  const double s = guess.s;
+  const double x_top = __builtin_sqrt(guess.w);
+  const double scale = x_top * width;
+  guess.cubic = g * s * levels < 0x1p-8;
+  guess.c0 = (x_top - a) * width + 0.5; // + 0.5: the first index past the crossing
+  guess.c1 = scale * s * (g / 2.0);
+  guess.c2 = scale * s * s * (g / 2.0 - g * g / 8.0);
+  guess.c3 = scale * s * s * s * (g / 2.0 - g * g / 4.0 + g * g * g / 16.0);
+  return guess;
+}
+
 // The level kernel (see LevelSum in fast_sum.h), with Vec a vector of doubles.
-// It works on batches of levels, top, top - 1, ..., one per lane, up to 16
-// vectors at a time (one, to narrow down a batch with a tie or the binade's top). For each level l with threshold t = (l - 1/2) * unit it locates j_l,
-// the first index with f(a + j*h) <= t: it guesses j_l from where the real
-// integrand crosses t, 4 / (1 + x^2) = t, and keeps the guess where the exact
-// samples show f(a + (j-1)*h) > t > f(a + j*h); elsewhere correct() finds j_l and
-// whether f(a + j*h) = t, a tie. The guess never decides the answer. Each batch
-// ends where its lowest level's samples end; its rounded samples total, counted
-// from where it starts, the samples that reach each of its levels above zero,
-// plus the lowest level minus one for every sample in it.
+// It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
+// time (one, to narrow down a batch with a tie or the binade's top). For each
+// level l with threshold t = (l - 1/2) * unit it locates j_l, the first index with
+// f(a + j*h) <= t: it guesses j_l from where the real integrand crosses t, and
+// keeps the guess where the exact samples show f(a + (j-1)*h) > t > f(a + j*h);
+// elsewhere correct() finds j_l and whether f(a + j*h) = t, a tie. The guess never
+// decides the answer. Each batch ends where its lowest level's samples end; its
+// rounded samples total, counted from where it starts, the samples that reach each
+// of its levels above zero, plus the lowest level minus one for every sample in it.
 template <typename Vec>
 LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int32_t last,
                    double level, double room) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
-  constexpr int most_chains = 16; // independent vectors in flight, to hide latency
-  const double width = 1.0 / h;  // for the guesses only
+  constexpr int most_chains = 32;               // independent vectors, to hide latency
+  constexpr double most_levels = most_chains * lanes;
+  const double width = 1.0 / h;                 // for the guesses only
   const Vec first_index = Vec{} + static_cast<double>(first);
   const Vec last_index = Vec{} + static_cast<double>(last);
-  const Vec rounder = Vec{} + 0x1.8p52; // adding and taking it off rounds to a whole number
   Vec offset[most_chains];              // how far below the batch's top each lane's level is
   Vec lowered[most_chains];             // the same for the thresholds
   for (int c = 0; c < most_chains; ++c) {
@@ -120,65 +212,61 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   double units = 0.0;   // the rounded samples before start, in units
   double top = level;   // the batch's highest level
   int chains = most_chains;
+  Guesses now = guesses_below(top, a, width, unit, most_levels);
   for (;;) {
-    // The guesses, from where the real integrand crosses each threshold t:
-    // x^2 = 4/t - 1. With m the top level's threshold and r = (m - t) / m =
-    // k * unit / m for the level k below the top, that is w (1 + e), where
-    // w = (4 - m) / m and e = 4 / (4 - m) * (r + r^2 + r^3 + ...). While e stays
-    // small, x = sqrt(w) (1 + e/2 - e^2/8 + e^3/16), a cubic in k, is close
-    // enough; else each lane takes its own square root.
+    // The next batch's guesses, worked out while this batch's vectors run.
+    const Guesses next = guesses_below(top - most_levels, a, width, unit, most_levels);
     const double batch = chains * lanes;
-    const double m = (top - 0.5) * unit;
-    const double inverse = 1.0 / m;
-    const double s = unit * inverse;
-    const double g = 4.0 / (4.0 - m);
-    const double w = (4.0 - m) * inverse;
-    const double x_top = __builtin_sqrt(w);
-    const bool cubic = g * s * batch < 0x1p-8;
-    const double scale = x_top * width;
-    const double c0 = (x_top - a) * width + 0.5; // + 0.5: the first index past the crossing
-    const double c1 = scale * s * (g / 2.0);
-    const double c2 = scale * s * s * (g / 2.0 - g * g / 8.0);
-    const double c3 = scale * s * s * s * (g / 2.0 - g * g / 4.0 + g * g * g / 16.0);
-    Vec t[most_chains];
-    Vec j[most_chains];
+    // Doubles just above and just below every threshold t = m - lowered here.
+    const double margin = tests_margin(now.m);
+    Vec j[most_chains]; // the guesses, then where each level's samples end
+    if (now.cubic) {
+      const Vec c0 = Vec{} + now.c0;
+      const Vec c1 = Vec{} + now.c1;
+      const Vec c2 = Vec{} + now.c2;
+      const Vec c3 = Vec{} + now.c3;
+      for (int c = 0; c < chains; ++c) {
+        const Vec k = offset[c];
+        j[c] = mul_add(k, mul_add(k, mul_add(k, c3, c2), c1), c0);
+      }
+    } else {
+      for (int c = 0; c < chains; ++c) {
+        const Vec r = offset[c] * now.s;
+        const Vec x = lane_sqrt(now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r)))));
+        j[c] = (x - a) * width + 0.5;
+      }
+    }
     Mask off{};
     for (int c = 0; c < chains; ++c) {
-      const Vec k = offset[c];
-      Vec guess{};
-      if (cubic) {
-        guess = c0 + k * (c1 + k * (c2 + k * c3));
-      } else {
-        const Vec r = k * s;
-        guess = (lane_sqrt(w + w * (g * (r * (1.0 + r * (1.0 + r))))) - a) * width + 0.5;
-      }
-      guess = (guess + rounder) - rounder;
-      t[c] = m - lowered[c];
+      // A guess at or before first fails the test below, as f(a + first*h) > t.
+      const Vec guess = lane_rint(j[c]);
       j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
-      j[c] = j[c] > first_index ? j[c] : first_index + 1.0;
-      const Vec before = integrand(a + (j[c] - 1.0) * h);
-      const Vec at = integrand(a + j[c] * h);
-      off |= (before <= t[c]) | (at >= t[c]); // also at last, a tie, or a NaN
+      const Vec before = denominator(a + (j[c] - 1.0) * h);
+      const Vec at = denominator(a + j[c] * h);
+      // Off also at last, or at a tie.
+      off |= ~above(before, (now.m + margin) - lowered[c]) |
+             ~below(at, (now.m - margin) - lowered[c]);
     }
     Mask tie{};
     if (any_lane(off)) { // rare
       for (int c = 0; c < chains; ++c) {
         Mask tie_here{};
-        j[c] = correct(a, h, first_index, last_index, t[c], j[c], tie_here);
+        j[c] = correct(a, h, first_index, last_index, now.m - lowered[c], j[c], tie_here);
         tie |= tie_here;
       }
     }
     // Whole numbers below 2^53 add up exactly in any order; a true total of 2^53
     // or more comes out at least 2^53, since rounding is monotone.
     const double stop = j[chains - 1][lanes - 1];
-    Vec counted{}; // for each level above zero, how many samples reach it
+    Vec reached{}; // where the samples that reach each level above zero end
     for (int c = 0; c < chains; ++c) {
-      counted += top >= batch ? j[c] - start : (t[c] > 0.0 ? j[c] - start : Vec{});
+      reached += top >= batch ? j[c] : (now.m - lowered[c] > 0.0 ? j[c] : Vec{});
     }
-    double total = std::max(top - batch, 0.0) * (stop - start);
+    double counted = -std::min(top, batch) * start; // how many samples reach them
     for (int lane = 0; lane < lanes; ++lane) {
-      total += counted[lane];
+      counted += reached[lane];
     }
+    const double total = std::max(top - batch, 0.0) * (stop - start) + counted;
     if (any_lane(tie) || !(units + total < room)) {
       if (chains > 1) { // narrow it down to one vector of levels
         chains = 1;
@@ -193,6 +281,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       return {static_cast<std::int32_t>(stop), units, static_cast<std::int32_t>(stop)};
     }
     top -= batch;
+    now = chains == most_chains ? next : guesses_below(top, a, width, unit, most_levels);
     chains = most_chains;
     start = stop;
   }

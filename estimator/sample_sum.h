@@ -27,26 +27,30 @@ inline double interval_width(double a, double b, std::int32_t N) {
   return (b - a) / static_cast<double>(static_cast<float>(N));
 }
 
+// For a normal double y with |y| in [2^k, 2^(k+1)), 2^(k-52): the gap from |y| to
+// the next double up, and at least the gap to the next one down.
+inline double spacing_at(double y) {
+  std::uint64_t bits = 0;
+  __builtin_memcpy(&bits, &y, sizeof bits);
+  bits &= 0x7ff0000000000000U; // 2^k: |y| with its significand cleared
+  __builtin_memcpy(&y, &bits, sizeof bits);
+  return y * 0x1p-52;
+}
+
 // The unit of the binade [2^k, 2^(k+1)) that holds sum, 2^(k-52): the spacing of
 // the doubles there. It is 0 outside [16, 2^1000), where neither fast strategy
 // applies: below 16 a sample (up to 4) is too large next to the binade, and a NaN
 // sum has no binade.
 inline double unit_of(double sum) {
-  if (!(sum >= 16.0 && sum < 0x1p1000)) {
-    return 0.0;
-  }
-  std::uint64_t bits = 0;
-  __builtin_memcpy(&bits, &sum, sizeof bits);
-  bits &= 0xfff0000000000000U; // 2^k: the sum with its significand cleared
-  __builtin_memcpy(&sum, &bits, sizeof bits);
-  return sum * 0x1p-52;
+  return sum >= 16.0 && sum < 0x1p1000 ? spacing_at(sum) : 0.0;
 }
 
 // 4 / (1 + x*x) for a double or for a vector of doubles, lane by lane: the same
-// three correctly rounded operations either way.
-template <typename Real> inline Real integrand(Real x) {
-  return 4.0 / (1.0 + x * x);
-}
+// three correctly rounded operations either way. The level kernel also uses the
+// numerator and denominator on their own.
+constexpr double numerator = 4.0;
+template <typename Real> inline Real denominator(Real x) { return 1.0 + x * x; }
+template <typename Real> inline Real integrand(Real x) { return numerator / denominator(x); }
 
 // Adds the samples f(a + i*h) for i = first, ..., last - 1 to sum, one after the
 // other. Each sample point is computed afresh from i; repeated addition of h would
