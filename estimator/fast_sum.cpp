@@ -21,7 +21,7 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
   while (at.index < n) {
     at = add_blocks(a, h, at, n, monotone ? levels_from : INFINITY, kernels.block_sum);
     if (at.index < n) {
-      at = add_levels(a, h, at, n, kernels);
+      at = add_levels(a, h, at, n, levels_from, kernels);
     }
   }
   return at.sum;
@@ -37,13 +37,13 @@ bool levels_span(double unit, double x, double h, double levels_from) {
 std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return {{{"avx512", {block_sum_avx512, level_sum_avx512, 3.5},
+  return {{{"avx512", {block_sum_avx512, level_sum_avx512, 2.0},
             static_cast<bool>(__builtin_cpu_supports("avx512f"))},
-           {"avx2", {block_sum_avx2, level_sum_avx2, 4.0},
+           {"avx2", {block_sum_avx2, level_sum_avx2, 2.0},
             static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
-           {"sse2", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};
+           {"sse2", {block_sum_baseline, level_sum_baseline, 5.0}, true}}};
 #else
-  return {{{"generic", {block_sum_baseline, level_sum_baseline, 6.0}, true}}};
+  return {{{"generic", {block_sum_baseline, level_sum_baseline, 5.0}, true}}};
 #endif
 }
 

@@ -32,9 +32,10 @@ struct LevelRun {
 // rounds to `level` units and is no tie. It totals the rounded samples from first
 // up to `last`, locating where they drop below each level, many levels at a time.
 // It stops before a batch of levels that holds a tie or whose total would reach
-// `room` units, and after one that spans fewer samples than levels.
+// `room` units, and after one that spans fewer than `spread` samples per level
+// (or fewer than one).
 using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
-                              std::int32_t last, double level, double room);
+                              std::int32_t last, double level, double room, double spread);
 
 // The kernels of one instruction set, and how many samples a level should span,
 // at the least, for its level sums to be cheaper than its blocks (measured).
@@ -47,16 +48,16 @@ struct Kernels {
 double block_sum_baseline(double a, double h, std::int32_t first, std::int32_t count,
                           double unit);
 LevelRun level_sum_baseline(double a, double h, double unit, std::int32_t first,
-                            std::int32_t last, double level, double room);
+                            std::int32_t last, double level, double room, double spread);
 #if defined(__x86_64__)
 double block_sum_avx2(double a, double h, std::int32_t first, std::int32_t count,
                       double unit);
 LevelRun level_sum_avx2(double a, double h, double unit, std::int32_t first,
-                        std::int32_t last, double level, double room);
+                        std::int32_t last, double level, double room, double spread);
 double block_sum_avx512(double a, double h, std::int32_t first, std::int32_t count,
                         double unit);
 LevelRun level_sum_avx512(double a, double h, double unit, std::int32_t first,
-                          std::int32_t last, double level, double room);
+                          std::int32_t last, double level, double room, double spread);
 #endif
 
 struct SumPath {
@@ -98,11 +99,12 @@ bool levels_span(double unit, double x, double h, double levels_from);
 // The two strategies. Both add the samples from at.index on, exactly as in order.
 // add_blocks stops at last, or where levels_span(..., levels_from) holds.
 // add_levels stops at last, or after it has handed a stretch of samples where
-// level sums did not serve (a tie, the binade's top, sparse levels) to
-// add_blocks; it needs samples that never increase and a sum where unit_of is
-// positive.
+// level sums did not serve (a tie, the binade's top, levels spanning fewer than
+// levels_from samples) to add_blocks; it needs samples that never increase and a
+// sum where unit_of is positive.
 Progress add_blocks(double a, double h, Progress at, std::int32_t last, double levels_from,
                     BlockSum block_sum);
-Progress add_levels(double a, double h, Progress at, std::int32_t last, Kernels kernels);
+Progress add_levels(double a, double h, Progress at, std::int32_t last, double levels_from,
+                    Kernels kernels);
 
 #endif

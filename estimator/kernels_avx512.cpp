@@ -9,6 +9,6 @@ double block_sum_avx512(double a, double h, std::int32_t first, std::int32_t cou
 }
 
 LevelRun level_sum_avx512(double a, double h, double unit, std::int32_t first,
-                          std::int32_t last, double level, double room) {
-  return level_run<Double8>(a, h, unit, first, last, level, room);
+                          std::int32_t last, double level, double room, double spread) {
+  return level_run<Double8>(a, h, unit, first, last, level, room, spread);
 }

@@ -10,6 +10,6 @@ double block_sum_baseline(double a, double h, std::int32_t first, std::int32_t c
 }
 
 LevelRun level_sum_baseline(double a, double h, double unit, std::int32_t first,
-                            std::int32_t last, double level, double room) {
-  return level_run<Double2>(a, h, unit, first, last, level, room);
+                            std::int32_t last, double level, double room, double spread) {
+  return level_run<Double2>(a, h, unit, first, last, level, room, spread);
 }

@@ -121,11 +121,10 @@ void check(double a, double h, Vec last, Vec t, Vec j, Mask &off, Mask &tie) {
   tie = (at == t) & (j != last);
 }
 
-// The first indices that check() accepts, from j <= last on (moved past first if
-// it is not): a step or two back or on, then bisection for the lanes still off.
+// The first indices that check() accepts, from j in (first, last] on: a step or
+// two back or on, then bisection for the lanes still off.
 template <typename Vec, typename Mask>
 Vec correct(double a, double h, Vec first, Vec last, Vec t, Vec j, Mask &tie) {
-  j = j > first ? j : first + 1.0;
   Mask off{};
   for (int step = 0;; ++step) {
     check(a, h, last, t, j, off, tie);
@@ -191,7 +190,7 @@ Guesses guesses_below(double top, double a, double width, double unit, double le
 // of its levels above zero, plus the lowest level minus one for every sample in it.
 template <typename Vec>
 LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int32_t last,
-                   double level, double room) {
+                   double level, double room, double spread) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
   constexpr int most_chains = 32;               // independent vectors, to hide latency
@@ -199,6 +198,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   const double width = 1.0 / h;                 // for the guesses only
   const Vec first_index = Vec{} + static_cast<double>(first);
   const Vec last_index = Vec{} + static_cast<double>(last);
+  const Vec after_first = first_index + 1.0;
   Vec offset[most_chains];              // how far below the batch's top each lane's level is
   Vec lowered[most_chains];             // the same for the thresholds
   for (int c = 0; c < most_chains; ++c) {
@@ -238,9 +238,9 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     }
     Mask off{};
     for (int c = 0; c < chains; ++c) {
-      // A guess at or before first fails the test below, as f(a + first*h) > t.
       const Vec guess = lane_rint(j[c]);
       j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
+      j[c] = j[c] > after_first ? j[c] : after_first;
       const Vec before = denominator(a + (j[c] - 1.0) * h);
       const Vec at = denominator(a + j[c] * h);
       // Off also at last, or at a tie.
@@ -275,9 +275,9 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       return {static_cast<std::int32_t>(start), units, static_cast<std::int32_t>(stop)};
     }
     units += total;
-    // Where levels are sparse, fewer samples than levels in the batch, most of
-    // them hold no sample, and blocks are cheaper.
-    if (stop == last || stop - start < batch) {
+    // Where levels grow sparse, blocks are cheaper; with fewer samples than levels
+    // in the batch, most levels hold no sample.
+    if (stop == last || stop - start < batch * std::max(spread, 1.0)) {
       return {static_cast<std::int32_t>(stop), units, static_cast<std::int32_t>(stop)};
     }
     top -= batch;

@@ -35,7 +35,8 @@ constexpr std::int32_t handed_to_blocks = 1 << 14;
 
 } // namespace
 
-Progress add_levels(double a, double h, Progress at, std::int32_t last, Kernels kernels) {
+Progress add_levels(double a, double h, Progress at, std::int32_t last, double levels_from,
+                    Kernels kernels) {
   const double unit = unit_of(at.sum);
   // The first sample's level; dividing by a power of two is exact.
   const double units = integrand(a + static_cast<double>(at.index) * h) / unit;
@@ -44,13 +45,13 @@ Progress add_levels(double a, double h, Progress at, std::int32_t last, Kernels 
     return {at.index + 1, add_samples_in_order(a, h, at.index, at.index + 1, at.sum)};
   }
   const LevelRun run =
-      kernels.level_sum(a, h, unit, at.index, last, level, 0x1p53 - at.sum / unit);
+      kernels.level_sum(a, h, unit, at.index, last, level, 0x1p53 - at.sum / unit, levels_from);
   const Progress reached{run.end, at.sum + run.units * unit};
   if (run.end == last) {
     return reached;
   }
   // The rest of the batch that held a tie or reached the top, and at least a
-  // long block's worth of samples where levels were sparse, go to blocks.
+  // long block's worth of samples where levels grew too sparse, go to blocks.
   const std::int32_t to =
       std::max(run.stop, last - run.end > handed_to_blocks ? run.end + handed_to_blocks : last);
   return add_blocks(a, h, reached, to, INFINITY, kernels.block_sum);
