@@ -193,14 +193,14 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
                    double level, double room, double spread) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
-  constexpr int most_chains = 32;               // independent vectors, to hide latency
+  constexpr int most_chains = 32; // independent vectors, to hide latency
   constexpr double most_levels = most_chains * lanes;
-  const double width = 1.0 / h;                 // for the guesses only
+  const double width = 1.0 / h; // for the guesses only
   const Vec first_index = Vec{} + static_cast<double>(first);
   const Vec last_index = Vec{} + static_cast<double>(last);
   const Vec after_first = first_index + 1.0;
-  Vec offset[most_chains];              // how far below the batch's top each lane's level is
-  Vec lowered[most_chains];             // the same for the thresholds
+  Vec offset[most_chains];  // how far below the batch's top each lane's level is
+  Vec lowered[most_chains]; // the same for the thresholds
   for (int c = 0; c < most_chains; ++c) {
     for (int lane = 0; lane < lanes; ++lane) {
       offset[c][lane] = c * lanes + lane;

@@ -14,15 +14,16 @@
 // where j_l, the first index with v_j <= (l - 1/2) u, marks the end of the samples
 // that round to l or more. The kernel locates every j_l exactly: a guess from the
 // inverse of the real integrand, confirmed by two exact samples (v_(j-1) above the
-// threshold, v_j not), stepped or bisected where the guess was off. The result
-// rests on the exact samples and on monotonicity alone, never on the guess. A tie
-// (v_j equal to a threshold) can only be such a boundary sample, where the kernel
-// sees it. Totals are whole numbers of units, exact in doubles below 2^53, and the
-// sum stays in its binade while s / u plus the total stays below 2^53. With s >= 16,
-// u >= 2^-48, so every level (at most 4 / u + 1) and threshold is an exact double.
+// threshold, v_j not; level_kernel.h shows how it places them without dividing),
+// stepped or bisected where the guess was off. The result rests on the exact
+// samples and on monotonicity alone, never on the guess. A tie (v_j equal to a
+// threshold) can only be such a boundary sample, where the kernel sees it. Totals
+// are whole numbers of units, exact in doubles below 2^53, and the sum stays in its
+// binade while s / u plus the total stays below 2^53. With s >= 16, u >= 2^-48,
+// so every level (at most 4 / u + 1) and threshold is an exact double.
 // A batch of levels that holds a tie or would reach the binade's top goes to the
 // block strategy, which adds the tie and the crossing sample in order; so do
-// stretches where levels turn out sparser than samples.
+// stretches where levels turn out too sparse to pay off.
 #include "fast_sum.h"
 #include "sample_sum.h"
 
