@@ -17,19 +17,12 @@ namespace {
 
 template <typename Vec> constexpr int lanes_of = sizeof(Vec) / sizeof(double);
 
-// The square root of each lane. Nothing reads the errno of a math function, so
-// compilers are told that it need not be set, and they use the vector square root.
-template <typename Vec> Vec lane_sqrt(Vec x) {
+// fn applied to each lane. For the square root and rounding to a whole number
+// compilers use vector instructions (nothing reads the errno of a math function,
+// so they are told that it need not be set).
+template <typename Vec, typename Fn> Vec each_lane(Vec x, Fn fn) {
   for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-    x[lane] = __builtin_sqrt(x[lane]);
-  }
-  return x;
-}
-
-// Each lane rounded to a whole number (to nearest, ties to even).
-template <typename Vec> Vec lane_rint(Vec x) {
-  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-    x[lane] = __builtin_rint(x[lane]);
+    x[lane] = fn(x[lane]);
   }
   return x;
 }
@@ -232,13 +225,14 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     } else {
       for (int c = 0; c < chains; ++c) {
         const Vec r = offset[c] * now.s;
-        const Vec x = lane_sqrt(now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r)))));
+        const Vec x2 = now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r))));
+        const Vec x = each_lane(x2, [](double y) { return __builtin_sqrt(y); });
         j[c] = (x - a) * width + 0.5;
       }
     }
     Mask off{};
     for (int c = 0; c < chains; ++c) {
-      const Vec guess = lane_rint(j[c]);
+      const Vec guess = each_lane(j[c], [](double y) { return __builtin_rint(y); });
       j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
       j[c] = j[c] > after_first ? j[c] : after_first;
       const Vec before = denominator(a + (j[c] - 1.0) * h);
