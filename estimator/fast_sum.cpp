@@ -9,6 +9,7 @@
 // about N^2 / 2^53 to three times as much, whatever the binade: level sums pay off
 // for the largest counts from the first binades on, and not at all for small ones.
 #include "fast_sum.h"
+#include "sample_sum.h"
 
 #include <cmath>
 
@@ -29,7 +30,7 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
 
 bool levels_span(double unit, double x, double h, double levels_from) {
   // u / (h |f'(x)|) >= levels_from, without dividing by f'(0) = 0.
-  const double d = 1.0 + x * x;
+  const double d = denominator(x);
   return unit > 0.0 && levels_from < INFINITY &&
          unit * (d * d) >= levels_from * std::fabs(8.0 * x * h);
 }
