@@ -1,16 +1,19 @@
 // Benchmarks of the interior-sample sum, side by side in one run. At a few counts:
-// the in-order loop, the block sum alone (levels never), the dispatched fast sum,
-// the fast sum with each kernel this processor can run, and each kernel's bound
-// (the same samples summed unordered, inexactly). Then a scan of four counts per
-// octave from 2^20 to the largest, timing the block sum and the dispatched sum at
-// each and the in-order loop at some. Ends with tables of both and the scan's
-// slowest count for the dispatched sum.
+// the in-order loop; the block sum that divides out every sample, and the one by
+// the model (level sums never); the dispatched sum as it was before blocks had
+// the model; the dispatched fast sum; and for each kernel set this processor can
+// run, its dividing blocks, its dispatched sum and its bound (the same samples
+// summed unordered, inexactly). Then a scan of four counts per octave from 2^20 to
+// the largest, timing the dividing block sum, the sum before the model and the
+// dispatched sum at each, and the in-order loop at some. Ends with tables of both
+// and the scan's slowest count for the sums before and with the model.
 #include "fast_sum.h"
 #include "sample_sum.h"
 #include "unordered_bounds.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -53,13 +56,40 @@ template <typename Sum> void register_sum(const std::string &name, std::int32_t 
       ->Unit(benchmark::kMillisecond);
 }
 
+// The kernels with their thresholds changed: levels_from and model_from as for
+// Kernels' levels_pay_off and model_pays_off (INFINITY: never).
+Kernels with(Kernels kernels, double levels_from, double model_from) {
+  kernels.levels_pay_off = levels_from;
+  kernels.model_pays_off = model_from;
+  return kernels;
+}
+
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
+// Blocks that divide out every sample, and no level sums.
 double blocks(double h, std::int32_t n) {
-  return add_interior_samples(0.0, h, n, 6.0, fastest_kernels(), INFINITY);
+  return add_interior_samples(0.0, h, n, 6.0, with(fastest_kernels(), INFINITY, INFINITY));
+}
+// The dispatched sum as it was before blocks had the model: blocks that divide,
+// and level sums from 2 samples a level with the AVX kernels, 5 with the others
+// (as measured then).
+double before_model(double h, std::int32_t n) {
+  static const double levels_from = [] {
+    for (const SumPath &path : built_paths()) {
+      if (path.runnable) {
+        return path.name[0] == 'a' ? 2.0 : 5.0;
+      }
+    }
+    return 5.0;
+  }();
+  return add_interior_samples(0.0, h, n, 6.0, with(fastest_kernels(), levels_from, INFINITY));
+}
+// Blocks by the model where it pays, and no level sums.
+double model_blocks(double h, std::int32_t n) {
+  const Kernels kernels = fastest_kernels();
+  return add_interior_samples(0.0, h, n, 6.0, with(kernels, INFINITY, kernels.model_pays_off));
 }
 double dispatched(double h, std::int32_t n) {
-  const Kernels kernels = fastest_kernels();
-  return add_interior_samples(0.0, h, n, 6.0, kernels, kernels.levels_pay_off);
+  return add_interior_samples(0.0, h, n, 6.0, fastest_kernels());
 }
 
 // The console report, followed by each run's speed-up over the in-order loop at
@@ -89,9 +119,8 @@ public:
       const double ratio = ms_["in_order"].count(n) != 0 ? ms_["in_order"][n] / ms : 0.0;
       std::printf("%-36s %12.3f %9.2fx\n", (sum + "/" + std::to_string(n)).c_str(), ms, ratio);
     }
-    std::printf("\n%12s %12s %12s %12s %10s\n", "N", "in order", "blocks", "dispatched",
-                "speed-up");
-    std::int32_t worst = 0;
+    std::printf("\n%12s %12s %12s %12s %12s %10s\n", "N", "in order", "blocks",
+                "before", "dispatched", "speed-up");
     for (const auto &[n, ms] : ms_["scan_fast"]) {
       const auto plain = ms_["scan_in_order"].find(n);
       char plain_ms[32] = "";
@@ -99,14 +128,17 @@ public:
         std::snprintf(plain_ms, sizeof plain_ms, "%.3f", plain->second);
       }
       const double block_ms = ms_["scan_blocks"][n];
-      std::printf("%12d %12s %12.3f %12.3f %9.2fx\n", n, plain_ms, block_ms, ms, block_ms / ms);
-      if (worst == 0 || ms > ms_["scan_fast"][worst]) {
-        worst = n;
-      }
+      std::printf("%12d %12s %12.3f %12.3f %12.3f %9.2fx\n", n, plain_ms, block_ms,
+                  ms_["scan_before"][n], ms, block_ms / ms);
     }
-    if (worst != 0) {
-      std::printf("\nslowest count for the dispatched sum: N = %d, %.3f ms\n", worst,
-                  ms_["scan_fast"][worst]);
+    for (const char *sum : {"scan_before", "scan_fast"}) {
+      const auto &times = ms_[sum];
+      const auto worst = std::max_element(
+          times.begin(), times.end(), [](const auto &x, const auto &y) { return x.second < y.second; });
+      if (worst != times.end()) {
+        std::printf("slowest count for %s: N = %d, %.3f ms\n", sum + 5, worst->first,
+                    worst->second);
+      }
     }
   }
 
@@ -123,14 +155,21 @@ int main(int argc, char **argv) {
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, blocks);
+    register_sum("model", n, model_blocks);
+    register_sum("before", n, before_model);
     register_sum("fast", n, dispatched);
     for (std::size_t p = 0; p < paths.size(); ++p) {
       if (!paths[p].runnable) {
         continue;
       }
       const Kernels kernels = paths[p].kernels;
+      const Kernels dividing = with(kernels, INFINITY, INFINITY);
+      register_sum(std::string("blocks_") + paths[p].name, n,
+                   [dividing](double h, std::int32_t m) {
+                     return add_interior_samples(0.0, h, m, 6.0, dividing);
+                   });
       register_sum(std::string("fast_") + paths[p].name, n, [kernels](double h, std::int32_t m) {
-        return add_interior_samples(0.0, h, m, 6.0, kernels, kernels.levels_pay_off);
+        return add_interior_samples(0.0, h, m, 6.0, kernels);
       });
       const UnorderedSum bound = bounds[p];
       register_sum(std::string("unordered_") + paths[p].name, n,
@@ -143,6 +182,7 @@ int main(int argc, char **argv) {
       register_sum("scan_in_order", scan[s], in_order);
     }
     register_sum("scan_blocks", scan[s], blocks);
+    register_sum("scan_before", scan[s], before_model);
     register_sum("scan_fast", scan[s], dispatched);
   }
   SpeedupReporter reporter;

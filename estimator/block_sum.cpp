@@ -8,9 +8,10 @@
 // round-half-even looks at the last bit of s. Hence, for a block of samples with
 // no tie whose rounded total T keeps s + T below 2^(k+1), adding the samples one
 // by one gives exactly s + T; the kernels compute T in any order, exactly (see
-// rounded_sample_sum). A block that holds a tie or would leave the binade is added
-// one sample at a time instead. So is everything while s < 16, where a sample
-// (at most 4) is not small enough next to the binade for the kernel's rounding.
+// rounded_units in sample_sum.h, and model_kernel.h). A block that holds a tie or
+// would leave the binade is added one sample at a time instead. So is everything
+// while s < 16, where a sample (at most 4) is not small enough next to the binade
+// for the kernels' rounding.
 #include "fast_sum.h"
 #include "sample_sum.h"
 
@@ -31,21 +32,17 @@ std::int32_t block_length(double sum, double top, std::int32_t most) {
 
 } // namespace
 
-Progress add_blocks(double a, double h, Progress at, std::int32_t last, double levels_from,
-                    BlockSum block_sum) {
+Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel) {
   std::int32_t i = at.index;
   double sum = at.sum;
   // Blocks shrink around a tie, to redo little of the work in order, and grow back.
   std::int32_t longest = longest_block;
-  while (last - i >= block_quantum) {
+  while (end - i >= block_quantum) {
     const double unit = unit_of(sum);
     if (unit > 0.0) {
-      if (levels_span(unit, a + static_cast<double>(i) * h, h, levels_from)) {
-        return {i, sum};
-      }
       const double top = unit * 0x1p53;
-      const std::int32_t count = block_length(sum, top, std::min(longest, last - i));
-      const double next = sum + block_sum(a, h, i, count, unit);
+      const std::int32_t count = block_length(sum, top, std::min(longest, end - i));
+      const double next = sum + kernel(a, h, i, count, unit);
       if (next < top) { // false too when the kernel met a tie (NaN)
         sum = next;
         i += count;
@@ -60,5 +57,5 @@ Progress add_blocks(double a, double h, Progress at, std::int32_t last, double l
     sum = add_samples_in_order(a, h, i, i + block_quantum, sum);
     i += block_quantum;
   }
-  return {last, add_samples_in_order(a, h, i, last, sum)};
+  return {{end, add_samples_in_order(a, h, i, end, sum)}, Stop::done, end};
 }

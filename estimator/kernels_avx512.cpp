@@ -1,11 +1,17 @@
 // The vector kernels compiled for AVX-512: eight lanes per vector.
 #include "fast_sum.h"
 #include "level_kernel.h"
+#include "model_kernel.h"
 #include "sample_sum.h"
 
 double block_sum_avx512(double a, double h, std::int32_t first, std::int32_t count,
                         double unit) {
   return rounded_sample_sum<Double8, Bits8>(a, h, first, count, unit);
+}
+
+double model_sum_avx512(double a, double h, std::int32_t first, std::int32_t count,
+                        double unit) {
+  return modelled_sample_sum<Double8, Bits8>(a, h, first, count, unit);
 }
 
 LevelRun level_sum_avx512(double a, double h, double unit, std::int32_t first,

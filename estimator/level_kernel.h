@@ -15,8 +15,6 @@
 
 namespace {
 
-template <typename Vec> constexpr int lanes_of = sizeof(Vec) / sizeof(double);
-
 // fn applied to each lane. For the square root and rounding to a whole number
 // compilers use vector instructions (nothing reads the errno of a math function,
 // so they are told that it need not be set).
@@ -25,14 +23,6 @@ template <typename Vec, typename Fn> Vec each_lane(Vec x, Fn fn) {
     x[lane] = fn(x[lane]);
   }
   return x;
-}
-
-template <typename Mask> bool any_lane(Mask mask) {
-  std::int64_t any = 0;
-  for (int lane = 0; lane < lanes_of<Mask>; ++lane) {
-    any |= mask[lane];
-  }
-  return any != 0;
 }
 
 // Whether the sample v = 4 / d, with d = 1 + x*x, lies above a threshold t, and
@@ -56,13 +46,6 @@ template <typename Mask> bool any_lane(Mask mask) {
 // t - margin exactly, as multiples of the margin below 2^53 margins. Where t < 0
 // (a level below zero), v > t anyway, and neither test can claim v < t. Only a
 // sample within a margin of t, next to unit >= 2^-48, stays unplaced.
-template <typename Vec> Vec fused(Vec x, Vec y, Vec z) {
-  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-    x[lane] = __builtin_fma(x[lane], y[lane], z[lane]);
-  }
-  return x;
-}
-
 template <typename Vec> auto above(Vec d, Vec over) {
   return fused(-d, over, Vec{} + numerator) >= 0.0;
 }
@@ -72,9 +55,6 @@ template <typename Vec> auto below(Vec d, Vec under) {
 }
 
 inline double tests_margin(double m) { return spacing_at(m); }
-
-// x * y + z, for the guesses, where its rounding does not matter.
-template <typename Vec> Vec mul_add(Vec x, Vec y, Vec z) { return fused(x, y, z); }
 #else
 // Without it they divide, and over and under are t itself.
 template <typename Vec> auto above(Vec d, Vec over) { return numerator / d > over; }
@@ -82,8 +62,6 @@ template <typename Vec> auto above(Vec d, Vec over) { return numerator / d > ove
 template <typename Vec> auto below(Vec d, Vec under) { return numerator / d < under; }
 
 inline double tests_margin(double /*m*/) { return 0.0; }
-
-template <typename Vec> Vec mul_add(Vec x, Vec y, Vec z) { return x * y + z; }
 #endif
 
 // The first index j in (low, last) with f(a + j*h) <= t, or last if there is

@@ -21,39 +21,28 @@
 // are whole numbers of units, exact in doubles below 2^53, and the sum stays in its
 // binade while s / u plus the total stays below 2^53. With s >= 16, u >= 2^-48,
 // so every level (at most 4 / u + 1) and threshold is an exact double.
-// A batch of levels that holds a tie or would reach the binade's top goes to the
-// block strategy, which adds the tie and the crossing sample in order; so do
-// stretches where levels turn out too sparse to pay off.
+// The kernel stops before a batch of levels that holds a tie or would reach the
+// binade's top, and where levels turn out too sparse to pay off; blocks take those
+// stretches, adding the tie and the crossing sample in order.
 #include "fast_sum.h"
 #include "sample_sum.h"
 
-#include <algorithm>
 #include <cmath>
 
-namespace {
-
-constexpr std::int32_t handed_to_blocks = 1 << 14;
-
-} // namespace
-
-Progress add_levels(double a, double h, Progress at, std::int32_t last, double levels_from,
-                    Kernels kernels) {
+Reached add_levels(double a, double h, Progress at, std::int32_t end, Kernels kernels) {
   const double unit = unit_of(at.sum);
   // The first sample's level; dividing by a power of two is exact.
   const double units = integrand(a + static_cast<double>(at.index) * h) / unit;
   const double level = std::nearbyint(units);
   if (std::fabs(units - level) == 0.5) { // a tie: the sum's last bit decides
-    return {at.index + 1, add_samples_in_order(a, h, at.index, at.index + 1, at.sum)};
+    const std::int32_t next = at.index + 1;
+    return {{next, add_samples_in_order(a, h, at.index, next, at.sum)}, Stop::done, next};
   }
-  const LevelRun run =
-      kernels.level_sum(a, h, unit, at.index, last, level, 0x1p53 - at.sum / unit, levels_from);
+  const LevelRun run = kernels.level_sum(a, h, unit, at.index, end, level,
+                                         0x1p53 - at.sum / unit, kernels.levels_pay_off);
   const Progress reached{run.end, at.sum + run.units * unit};
-  if (run.end == last) {
-    return reached;
+  if (run.end == end) {
+    return {reached, Stop::done, end};
   }
-  // The rest of the batch that held a tie or reached the top, and at least a
-  // long block's worth of samples where levels grew too sparse, go to blocks.
-  const std::int32_t to =
-      std::max(run.stop, last - run.end > handed_to_blocks ? run.end + handed_to_blocks : last);
-  return add_blocks(a, h, reached, to, INFINITY, kernels.block_sum);
+  return {reached, run.stop > run.end ? Stop::tie_or_top : Stop::sparse, run.stop};
 }
