@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws docs/speed.svg: the time of the interior-sample sum against the number of
-# intervals N, on log-log axes, for the plain in-order loop, the block sum alone
-# and the dispatched sum (blocks, then level sums). Runs the benchmark's scan in
+# intervals N, on log-log axes, for the plain in-order loop, the block sum that
+# divides out every sample, the dispatched sum as it was before blocks had the
+# model, and the dispatched sum (blocks by the model, and level sums). Runs the benchmark's scan in
 # the release build (building it if needed; it takes a few minutes), or reads the
 # JSON output of an earlier run given as the argument
 # (pi-estimate-bench --benchmark_out=FILE --benchmark_out_format=json). Needs
@@ -20,16 +21,18 @@ if [[ $# -eq 0 ]]; then
     --benchmark_out_format=json >/dev/null
 fi
 
-# One line a count: N, then the milliseconds of the in-order loop, the block sum
-# and the dispatched sum, "?" where one was not timed.
+# One line a count: N, then the milliseconds of the in-order loop, the dividing
+# block sum, the sum before the model and the dispatched sum, "?" where one was
+# not timed.
 python3 - "$json" >"$data" <<'PYTHON'
 import json, sys
-columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_fast": 2}
+columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_before": 2,
+           "scan_fast": 3}
 rows = {}
 for run in json.load(open(sys.argv[1]))["benchmarks"]:
     sum_name, n = run["name"].split("/")
     if sum_name in columns and run.get("run_type") == "iteration":
-        rows.setdefault(int(n), ["?"] * 3)[columns[sum_name]] = run["real_time"]
+        rows.setdefault(int(n), ["?"] * 4)[columns[sum_name]] = run["real_time"]
 for n in sorted(rows):
     print(n, *rows[n])
 PYTHON
@@ -48,7 +51,8 @@ set grid
 set key top left
 set datafile missing "?"
 plot "$data" using 1:2 with linespoints pt 7 ps 0.7 lw 2 title "plain loop", \
-     "$data" using 1:3 with linespoints pt 5 ps 0.5 lw 2 title "block sum", \
-     "$data" using 1:4 with linespoints pt 9 ps 0.6 lw 2 title "dispatched: blocks, then level sums"
+     "$data" using 1:3 with linespoints pt 5 ps 0.5 lw 2 title "blocks, dividing every sample", \
+     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "before the model: dividing blocks, level sums", \
+     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched: blocks by the model, level sums"
 PLOT
 echo "wrote docs/speed.svg"
