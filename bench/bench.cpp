@@ -93,7 +93,8 @@ double dispatched(double h, std::int32_t n) {
 }
 
 // The console report, followed by each run's speed-up over the in-order loop at
-// the same count, and the scan: the block sum and the dispatched sum at each count.
+// the same count, and the scan: the dividing block sum, the sum before the model
+// and the dispatched sum at each count, and the slowest counts.
 class SpeedupReporter : public benchmark::ConsoleReporter {
 public:
   void ReportRuns(const std::vector<Run> &runs) override {
@@ -131,12 +132,13 @@ public:
       std::printf("%12d %12s %12.3f %12.3f %12.3f %9.2fx\n", n, plain_ms, block_ms,
                   ms_["scan_before"][n], ms, block_ms / ms);
     }
-    for (const char *sum : {"scan_before", "scan_fast"}) {
-      const auto &times = ms_[sum];
-      const auto worst = std::max_element(
-          times.begin(), times.end(), [](const auto &x, const auto &y) { return x.second < y.second; });
+    for (const std::string sum : {"before", "fast"}) {
+      const auto &times = ms_["scan_" + sum];
+      const auto worst =
+          std::max_element(times.begin(), times.end(),
+                           [](const auto &x, const auto &y) { return x.second < y.second; });
       if (worst != times.end()) {
-        std::printf("slowest count for %s: N = %d, %.3f ms\n", sum + 5, worst->first,
+        std::printf("slowest count for %s: N = %d, %.3f ms\n", sum.c_str(), worst->first,
                     worst->second);
       }
     }

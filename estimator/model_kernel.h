@@ -193,7 +193,8 @@ inline Model segment_model(double a, double h, std::int32_t first, std::int32_t 
   const double a1 = std::fabs(model.c1);
   const double a2 = 4.0 * (3.0 * x2 + 1.0) * y3 * std::fabs(h2);
   const double a3 = model.cubic ? 16.0 * std::fabs(x) * (1.0 + x2) * y4 * std::fabs(h3) : 0.0;
-  const double coefficients = 0x1p-53 * (4.0 * g0 + half * (10.0 * a1 + half * (18.0 * a2 + half * (23.0 * a3))));
+  const double coefficients =
+      0x1p-53 * (4.0 * g0 + half * (10.0 * a1 + half * (18.0 * a2 + half * (23.0 * a3))));
   const double magnitude =
       std::fabs(model.c0) +
       half * (a1 + half * (std::fabs(model.c2) + half * std::fabs(model.c3)));
@@ -275,7 +276,7 @@ template <typename Vec> struct Shifted {
 template <bool cubic, typename Vec> Shifted<Vec> shifted_to(const Model &model, Vec tau) {
   const Vec c1 = Vec{} + model.c1;
   const Vec twice_c2 = Vec{} + 2.0 * model.c2;
-  if (cubic) {
+  if constexpr (cubic) {
     const Vec thrice_c3 = Vec{} + 3.0 * model.c3;
     return {model_at<cubic>(model, tau), mul_add(mul_add(thrice_c3, tau, twice_c2), tau, c1),
             mul_add(thrice_c3, tau, Vec{} + model.c2), Vec{} + model.c3};

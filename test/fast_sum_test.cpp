@@ -220,7 +220,8 @@ double kernel_value(const Model &model, std::int32_t first, std::int32_t i, int 
   const double tau = static_cast<double>((i - first) % lanes) +
                      (static_cast<double>(first + chain * lanes) - model.centre);
   const double s = static_cast<double>((vector - chain) * lanes);
-  const double q0 = mul_add(mul_add(mul_add(model.c3, tau, model.c2), tau, model.c1), tau, model.c0);
+  const double q0 =
+      mul_add(mul_add(mul_add(model.c3, tau, model.c2), tau, model.c1), tau, model.c0);
   const double q1 = mul_add(mul_add(3.0 * model.c3, tau, 2.0 * model.c2), tau, model.c1);
   const double q2 = mul_add(3.0 * model.c3, tau, model.c2);
   return mul_add(mul_add(mul_add(model.c3, s, q2), s, q1), s, q0);
