@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -76,7 +77,7 @@ double before_model(double h, std::int32_t n) {
   static const double levels_from = [] {
     for (const SumPath &path : built_paths()) {
       if (path.runnable) {
-        return path.name[0] == 'a' ? 2.0 : 5.0;
+        return std::strncmp(path.name, "avx", 3) == 0 ? 2.0 : 5.0;
       }
     }
     return 5.0;

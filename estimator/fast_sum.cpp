@@ -6,12 +6,12 @@
 // addition. Blocks evaluate every sample, 2 to 8 at a time, dividing each out, or
 // deciding its rounding with a quadratic or cubic model in a few multiply-adds
 // where the model's segments (model_segment()) are long enough to pay; they grow
-// with N. Level sums
-// evaluate only a few samples for each multiple of the binade's unit u that the
-// rounded samples take, so they win where one such level spans many samples: about
-// u / (h |f'(x)|) of them, with f'(x) = -8x / (1 + x^2)^2. Over [0, 1] with N
-// intervals that is about N^2 / 2^53 to three times as much, whatever the binade:
-// level sums pay off for the largest counts from the first binades on.
+// with N. Level sums evaluate only a few samples for each multiple of the binade's
+// unit u that the rounded samples take, so they win where one such level spans
+// many samples: about u / (h |f'(x)|) of them, with f'(x) = -8x / (1 + x^2)^2.
+// Over [0, 1] with N intervals that is about N^2 / 2^53 to three times as much,
+// whatever the binade: level sums pay off for the largest counts from the first
+// binades on.
 #include "fast_sum.h"
 #include "model_kernel.h"
 #include "sample_sum.h"
@@ -92,7 +92,7 @@ bool levels_span(double unit, double x, double h, double levels_from) {
 
 // Whether the model decides samples from the point x on more cheaply than division.
 bool model_pays(const Kernels &kernels, double x, double h, double unit) {
-  return kernels.model_sum != nullptr && std::fabs(x) <= 0x1p20 &&
+  return kernels.model_sum != nullptr && std::fabs(x) <= model_reach &&
          model_segment(h, unit) >= kernels.model_pays_off;
 }
 

@@ -85,6 +85,10 @@
 
 namespace {
 
+// The model serves sample points up to this magnitude (see the bound's arguments
+// above); beyond it the segment is divided out.
+constexpr double model_reach = 0x1p20;
+
 // Segments are powers of two, from 64 samples (a block's quantum) to 8192 (the
 // longest block).
 constexpr std::int32_t shortest_segment = 64;
@@ -156,8 +160,8 @@ inline Model segment_model(double a, double h, std::int32_t first, std::int32_t 
   model.centre = static_cast<double>(first) + half;
   const double x_first = a + static_cast<double>(first) * h;
   const double x_last = a + static_cast<double>(first + (length - 1)) * h;
-  if (!(unit <= 0x1p10 && std::fabs(h) >= 0x1p-60 && std::fabs(x_first) <= 0x1p20 &&
-        std::fabs(x_last) <= 0x1p20)) {
+  if (!(unit <= 0x1p10 && std::fabs(h) >= 0x1p-60 && std::fabs(x_first) <= model_reach &&
+        std::fabs(x_last) <= model_reach)) {
     return model; // beyond where the bound holds; NaN ends here too
   }
   const double x_far = std::max(std::fabs(x_first), std::fabs(x_last));
