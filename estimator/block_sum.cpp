@@ -8,19 +8,16 @@
 // round-half-even looks at the last bit of s. Hence, for a block of samples with
 // no tie whose rounded total T keeps s + T below 2^(k+1), adding the samples one
 // by one gives exactly s + T; the kernels compute T in any order, exactly (see
-// rounded_units in sample_sum.h, and model_kernel.h). A block that holds a tie or
+// rounded_units in division_kernel.h, and model.h). A block that holds a tie or
 // would leave the binade is added one sample at a time instead. So is everything
 // while s < 16, where a sample (at most 4) is not small enough next to the binade
 // for the kernels' rounding.
 #include "fast_sum.h"
-#include "sample_sum.h"
+#include "numerics.h"
 
 #include <algorithm>
 
 namespace {
-
-constexpr std::int32_t longest_block = 8192;
-static_assert(longest_block < (1 << 14), "the kernels total fewer than 2^14 samples exactly");
 
 // The length of the next block for a sum whose binade ends at top, at most `most`
 // samples: as many whole quanta as surely keep the sum below top (each sample adds

@@ -2,7 +2,8 @@
 #include "estimator.h"
 
 #include "fast_sum.h"
-#include "sample_sum.h"
+#include "numerics.h"
+#include "tuning.h"
 
 #include <iostream>
 
@@ -13,7 +14,8 @@ void trapezoid(double a, double b, std::int32_t N) {
   double sum = f(a) + f(b);
   std::cout.precision(16);
   std::cout.setf(std::ios_base::fixed, std::ios_base::floatfield);
-  sum = add_interior_samples(a, h, N, sum, fastest_kernels());
+  const KernelSet kernels = fastest_kernels();
+  sum = add_interior_samples(a, h, N, sum, kernels, tuning_for(kernels.name, processor_vendor()));
   const double estimate = sum * h;
   std::cout << "Best estimate = " << estimate << '\n' << std::flush;
 }

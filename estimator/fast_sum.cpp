@@ -1,6 +1,6 @@
 // The fast sum of interior samples: which strategy adds which samples, and which
 // kernels this processor runs. Every strategy gives exactly the in-order result;
-// block_sum.cpp, model_kernel.h and level_sum.cpp each begin with the argument why.
+// block_sum.cpp, model.h and level_sum.cpp each begin with the argument why.
 //
 // What each strategy costs decides the choice. The in-order loop waits for every
 // addition. Blocks evaluate every sample, 2 to 8 at a time, dividing each out, or
@@ -11,28 +11,26 @@
 // many samples: about u / (h |f'(x)|) of them, with f'(x) = -8x / (1 + x^2)^2.
 // Over [0, 1] with N intervals that is about N^2 / 2^53 to three times as much,
 // whatever the binade: level sums pay off for the largest counts from the first
-// binades on.
+// binades on. Where each starts to pay depends on the processor (tuning.h).
 #include "fast_sum.h"
-#include "model_kernel.h"
-#include "sample_sum.h"
+#include "model.h"
+#include "numerics.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Blocks take stretches of this many samples before the choice is made again.
-constexpr std::int32_t blocks_stretch = 1 << 14;
+// Blocks take stretches of this many samples before the choice is made again,
+// also where level sums stopped early.
+constexpr std::int32_t stretch_between_choices = 1 << 14;
 
-// Where level sums stop early, blocks take at least this many samples.
-constexpr std::int32_t handed_to_blocks = 1 << 14;
-
-bool levels_span(double unit, double x, double h, double levels_from);
-bool model_pays(const Kernels &kernels, double x, double h, double unit);
+bool levels_span(double unit, double x, double h, double levels_from_span);
+bool model_pays(double x, double h, double unit, double model_from_segment);
 
 } // namespace
 
-Step choose_strategy(double a, double h, std::int32_t n, Reached reached, const Kernels &kernels) {
+Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning tuning) {
   const std::int32_t i = reached.at.index;
   const double unit = unit_of(reached.at.sum);
   // Below 16 (the first few samples) and at the end, one sample after the other.
@@ -40,25 +38,27 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, const 
     return {Strategy::in_order, n - i < block_quantum ? n : i + block_quantum};
   }
   const double x = a + static_cast<double>(i) * h;
-  const Strategy blocks =
-      model_pays(kernels, x, h, unit) ? Strategy::model_blocks : Strategy::division_blocks;
+  const Strategy blocks = model_pays(x, h, unit, tuning.model_from_segment)
+                              ? Strategy::model_blocks
+                              : Strategy::division_blocks;
+  const std::int32_t stretch_end = n - i > stretch_between_choices ? i + stretch_between_choices : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
-    const std::int32_t end = n - i > handed_to_blocks ? i + handed_to_blocks : n;
-    return {blocks, std::max(end, reached.until)};
+    return {blocks, std::max(stretch_end, reached.until)};
   }
   // Samples never increase where the sample points are finite, x >= 0 and growing
   // with i: every step of a + i*h and of 4 / (1 + x*x) is then monotone.
   const bool monotone = a >= 0.0 && std::isfinite(a) && h > 0.0 && std::isfinite(h);
-  if (monotone && levels_span(unit, x, h, kernels.levels_pay_off)) {
+  if (monotone && levels_span(unit, x, h, tuning.levels_from_span)) {
     return {Strategy::levels, n};
   }
-  return {blocks, n - i > blocks_stretch ? i + blocks_stretch : n};
+  return {blocks, stretch_end};
 }
 
-double add_interior_samples(double a, double h, std::int32_t n, double sum, Kernels kernels) {
+double add_interior_samples(double a, double h, std::int32_t n, double sum, KernelSet kernels,
+                            Tuning tuning, Tally *tally) {
   Reached reached{{1, sum}, Stop::done, 1};
   while (reached.at.index < n) {
-    const Step step = choose_strategy(a, h, n, reached, kernels);
+    const Step step = choose_strategy(a, h, n, reached, tuning);
     const Progress at = reached.at;
     switch (step.strategy) {
     case Strategy::in_order:
@@ -67,14 +67,17 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
                  step.end};
       break;
     case Strategy::division_blocks:
-      reached = add_blocks(a, h, at, step.end, kernels.block_sum);
+      reached = add_blocks(a, h, at, step.end, kernels.divide);
       break;
     case Strategy::model_blocks:
-      reached = add_blocks(a, h, at, step.end, kernels.model_sum);
+      reached = add_blocks(a, h, at, step.end, kernels.model);
       break;
     case Strategy::levels:
-      reached = add_levels(a, h, at, step.end, kernels);
+      reached = add_levels(a, h, at, step.end, kernels.levels, tuning.levels_from_span);
       break;
+    }
+    if (tally != nullptr) {
+      (*tally)[static_cast<std::size_t>(step.strategy)] += reached.at.index - at.index;
     }
   }
   return reached.at.sum;
@@ -83,47 +86,34 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
 namespace {
 
 // Whether, at the sample point x with the sum in a binade of this unit, a level
-// spans about levels_from samples or more: u / (h |f'(x)|) >= levels_from, without
-// dividing by f'(0) = 0.
-bool levels_span(double unit, double x, double h, double levels_from) {
+// spans about levels_from_span samples or more: u / (h |f'(x)|) samples a level,
+// asked without dividing by f'(0) = 0.
+bool levels_span(double unit, double x, double h, double levels_from_span) {
   const double d = denominator(x);
-  return levels_from < INFINITY && unit * (d * d) >= levels_from * std::fabs(8.0 * x * h);
+  return levels_pay(unit * (d * d), std::fabs(8.0 * x * h), levels_from_span);
 }
 
 // Whether the model decides samples from the point x on more cheaply than division.
-bool model_pays(const Kernels &kernels, double x, double h, double unit) {
-  return kernels.model_sum != nullptr && std::fabs(x) <= model_reach &&
-         model_segment(h, unit) >= kernels.model_pays_off;
+bool model_pays(double x, double h, double unit, double model_from_segment) {
+  return std::fabs(x) <= model_reach && model_segment(h, unit) >= model_from_segment;
 }
 
 } // namespace
 
-// The model needs fused multiply-add to pay: without it (SSE2, 32-bit x86) its
-// arithmetic costs about what the division does (measured).
-#if defined(__FP_FAST_FMA) || defined(__FMA__)
-constexpr BlockSum model_sum_if_fused = model_sum_baseline;
-#else
-constexpr BlockSum model_sum_if_fused = nullptr;
-#endif
-
 std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return {{{"avx512", {block_sum_avx512, model_sum_avx512, level_sum_avx512, 4.0, 256.0},
-            static_cast<bool>(__builtin_cpu_supports("avx512f") &&
-                              __builtin_cpu_supports("avx512dq"))},
-           {"avx2", {block_sum_avx2, model_sum_avx2, level_sum_avx2, 3.0, 256.0},
+  return {{{avx512::kernel_set(), static_cast<bool>(__builtin_cpu_supports("avx512f") &&
+                                                    __builtin_cpu_supports("avx512dq"))},
+           {avx2::kernel_set(),
             static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
-           {"sse2", {block_sum_baseline, model_sum_if_fused, level_sum_baseline, 5.0, 256.0},
-            true}}};
+           {baseline::kernel_set(), true}}};
 #else
-  return {{{"generic",
-            {block_sum_baseline, model_sum_if_fused, level_sum_baseline, 5.0, 256.0},
-            true}}};
+  return {{{baseline::kernel_set(), true}}};
 #endif
 }
 
-Kernels fastest_kernels() {
+KernelSet fastest_kernels() {
   for (const SumPath &path : built_paths()) {
     if (path.runnable) {
       return path.kernels;

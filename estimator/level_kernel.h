@@ -1,29 +1,18 @@
 // The level kernel, written once for every vector width: it locates, many levels
 // at a time, the first sample at or below each level's threshold and totals the
 // rounded samples from those places. level_sum.cpp says why the total is exact.
-//
-// Like sample_sum.h, everything here has internal linkage, so that each
-// instruction-set variant keeps its own copy.
+// Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_LEVEL_KERNEL_H
 #define PI_ESTIMATE_LEVEL_KERNEL_H
 
-#include "fast_sum.h"
-#include "sample_sum.h"
+#include "kernels.h"
+#include "numerics.h"
+#include "vector.h"
 
 #include <algorithm>
 #include <cstdint>
 
 namespace {
-
-// fn applied to each lane. For the square root and rounding to a whole number
-// compilers use vector instructions (nothing reads the errno of a math function,
-// so they are told that it need not be set).
-template <typename Vec, typename Fn> Vec each_lane(Vec x, Fn fn) {
-  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-    x[lane] = fn(x[lane]);
-  }
-  return x;
-}
 
 // Whether the sample v = 4 / d, with d = 1 + x*x, lies above a threshold t, and
 // whether it lies below, for many lanes at once. The tests are given a double just
@@ -149,7 +138,7 @@ Guesses guesses_below(double top, double a, double width, double unit, double le
   return guess;
 }
 
-// The level kernel (see LevelSum in fast_sum.h), with Vec a vector of doubles.
+// The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
 // It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
 // time (one, to narrow down a batch with a tie or the binade's top). For each
 // level l with threshold t = (l - 1/2) * unit it locates j_l, the first index with
@@ -161,7 +150,7 @@ Guesses guesses_below(double top, double a, double width, double unit, double le
 // of its levels above zero, plus the lowest level minus one for every sample in it.
 template <typename Vec>
 LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int32_t last,
-                   double level, double room, double spread) {
+                   double level, double room, double levels_from_span) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
   constexpr int most_chains = 32; // independent vectors, to hide latency
@@ -244,13 +233,16 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         chains = 1;
         continue;
       }
-      return {static_cast<std::int32_t>(start), units, static_cast<std::int32_t>(stop)};
+      return {static_cast<std::int32_t>(start), units, Stop::tie_or_top,
+              static_cast<std::int32_t>(stop)};
     }
     units += total;
-    // Where levels grow sparse, blocks are cheaper; with fewer samples than levels
-    // in the batch, most levels hold no sample.
-    if (stop == last || stop - start < batch * std::max(spread, 1.0)) {
-      return {static_cast<std::int32_t>(stop), units, static_cast<std::int32_t>(stop)};
+    const auto end = static_cast<std::int32_t>(stop);
+    if (stop == last) {
+      return {end, units, Stop::done, end};
+    }
+    if (!levels_pay(stop - start, batch, levels_from_span)) { // blocks are cheaper from here
+      return {end, units, Stop::sparse, end};
     }
     top -= batch;
     now = chains == most_chains ? next : guesses_below(top, a, width, unit, most_levels);

@@ -25,11 +25,12 @@
 // binade's top, and where levels turn out too sparse to pay off; blocks take those
 // stretches, adding the tie and the crossing sample in order.
 #include "fast_sum.h"
-#include "sample_sum.h"
+#include "numerics.h"
 
 #include <cmath>
 
-Reached add_levels(double a, double h, Progress at, std::int32_t end, Kernels kernels) {
+Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum kernel,
+                   double levels_from_span) {
   const double unit = unit_of(at.sum);
   // The first sample's level; dividing by a power of two is exact.
   const double units = integrand(a + static_cast<double>(at.index) * h) / unit;
@@ -38,11 +39,7 @@ Reached add_levels(double a, double h, Progress at, std::int32_t end, Kernels ke
     const std::int32_t next = at.index + 1;
     return {{next, add_samples_in_order(a, h, at.index, next, at.sum)}, Stop::done, next};
   }
-  const LevelRun run = kernels.level_sum(a, h, unit, at.index, end, level,
-                                         0x1p53 - at.sum / unit, kernels.levels_pay_off);
-  const Progress reached{run.end, at.sum + run.units * unit};
-  if (run.end == end) {
-    return {reached, Stop::done, end};
-  }
-  return {reached, run.stop > run.end ? Stop::tie_or_top : Stop::sparse, run.stop};
+  const LevelRun run =
+      kernel(a, h, unit, at.index, end, level, 0x1p53 - at.sum / unit, levels_from_span);
+  return {{run.end, at.sum + run.units * unit}, run.why, run.until};
 }

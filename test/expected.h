@@ -4,7 +4,7 @@
 #define PI_ESTIMATE_EXPECTED_H
 
 #include "estimator.h"
-#include "sample_sum.h"
+#include "numerics.h"
 
 #include <cstdint>
 #include <iomanip>

@@ -1,18 +1,30 @@
 // The bound for the exact fast sum: the same samples summed in vector lanes in
-// any order, so inexactly. It costs what evaluating the integrand costs.
-#ifndef PI_ESTIMATE_UNORDERED_SUM_H
-#define PI_ESTIMATE_UNORDERED_SUM_H
+// any order, so inexactly. It costs what evaluating the integrand costs. Compiled
+// once for each instruction set, like the kernels (PI_ESTIMATE_KERNEL_SET names it).
+#include "unordered.h"
 
-#include "sample_sum.h"
+#include "numerics.h"
+#include "vector.h"
 
 #include <cstdint>
 
 namespace {
 
-// f(a + h) + ... + f(a + (n-1)h) in lane order; Vec is a vector of doubles.
-template <typename Vec> double unordered_sum(double a, double h, std::int32_t n) {
-  constexpr int lanes = sizeof(Vec) / sizeof(double);
-  constexpr int chains = 4;
+#if defined(__AVX512F__)
+using Vec = Double8;
+#elif defined(__AVX2__)
+using Vec = Double4;
+#else
+using Vec = Double2;
+#endif
+
+} // namespace
+
+namespace PI_ESTIMATE_KERNEL_SET {
+
+// f(a + h) + ... + f(a + (n-1)h) in lane order.
+double unordered_sum(double a, double h, std::int32_t n) {
+  constexpr int lanes = lanes_of<Vec>;
   Vec index[chains];
   Vec total[chains];
   for (int c = 0; c < chains; ++c) {
@@ -28,7 +40,10 @@ template <typename Vec> double unordered_sum(double a, double h, std::int32_t n)
       index[c] += static_cast<double>(chains * lanes);
     }
   }
-  const Vec all = (total[0] + total[1]) + (total[2] + total[3]);
+  Vec all{};
+  for (int c = 0; c < chains; ++c) {
+    all += total[c];
+  }
   double sum = 0.0;
   for (int lane = 0; lane < lanes; ++lane) {
     sum += all[lane];
@@ -36,6 +51,4 @@ template <typename Vec> double unordered_sum(double a, double h, std::int32_t n)
   return add_samples_in_order(a, h, i, n, sum);
 }
 
-} // namespace
-
-#endif
+} // namespace PI_ESTIMATE_KERNEL_SET

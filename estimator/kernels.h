@@ -1,0 +1,87 @@
+// The vector kernels behind the fast sum: what each kind of kernel computes and
+// which arguments it accepts, and the kernel sets, one for each instruction set,
+// that kernels.cpp exports (it is compiled once for each).
+#ifndef PI_ESTIMATE_KERNELS_H
+#define PI_ESTIMATE_KERNELS_H
+
+#include <cstdint>
+
+// Blocks are whole numbers of quanta, at most longest_block samples long.
+constexpr std::int32_t block_quantum = 64;
+constexpr std::int32_t longest_block = 8192;
+
+// A block kernel: the sum of f(a + i*h), i = first, ..., first + count - 1, each
+// sample rounded to a multiple of unit, or NaN where a sample lies halfway between
+// two multiples (or is NaN). count is a multiple of block_quantum, at most
+// longest_block; first may be any index, negative too, with first + count - 1 at
+// most INT32_MAX; unit is a power of two from 2^-48 to 2^1000. Dividing kernels
+// divide out every sample; model kernels decide most samples' rounding without
+// dividing (model_kernel.h), for any a and h.
+using BlockSum = double (*)(double a, double h, std::int32_t first, std::int32_t count,
+                            double unit);
+
+// Why a strategy stopped where it did.
+enum class Stop {
+  done,       // it added the whole stretch it was given
+  tie_or_top, // level sums: a batch of levels, ending at `until`, holds a tie or
+              // reaches the binade's top
+  sparse,     // level sums: from here on a level spans too few samples to pay
+};
+
+// What a level kernel reached: the samples from its first up to `end` rounded to
+// multiples of the unit total `units` units. It stopped there for the reason
+// `why`; for a tie or the binade's top, the batch of levels that holds it ends at
+// `until` (else `until` is `end`).
+struct LevelRun {
+  std::int32_t end;
+  double units;
+  Stop why;
+  std::int32_t until;
+};
+
+// A level kernel, for samples that never increase with i, 0 < first < last. The
+// sample at `first` rounds to `level` units and is no tie. It totals the rounded
+// samples from first up to `last`, locating where they drop below each level,
+// many levels at a time. It stops before a batch of levels that holds a tie or
+// whose total would reach `room` units, and after one whose samples per level
+// fail levels_pay(levels_from_span) (level_kernel.h).
+using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
+                              std::int32_t last, double level, double room,
+                              double levels_from_span);
+
+// Whether level sums pay where `samples` samples hold `levels` levels: where a
+// level spans levels_from_span samples or more, and at least one. The chooser
+// asks it of its estimate, the level kernel of every batch it counted.
+// (Internal linkage: kernels.cpp is compiled for several instruction sets.)
+namespace {
+inline bool levels_pay(double samples, double levels, double levels_from_span) {
+  return levels_from_span < __builtin_inf() &&
+         samples >= levels * (levels_from_span > 1.0 ? levels_from_span : 1.0);
+}
+} // namespace
+
+// The kernels of one instruction set.
+struct KernelSet {
+  const char *name;  // avx512, avx2, sse2 (the x86 baseline) or generic
+  BlockSum divide;   // blocks, every sample divided out
+  BlockSum model;    // blocks, most samples decided by a model
+  LevelSum levels;   // level sums
+};
+
+// Each set's kernels, in a namespace named after the instruction set that
+// kernels.cpp was compiled for: baseline (SSE2 on x86, NEON on aarch64, what the
+// compiler makes of two-lane vectors elsewhere), avx2 (with FMA) and avx512 (with
+// AVX-512DQ).
+namespace baseline {
+KernelSet kernel_set();
+}
+#if defined(__x86_64__)
+namespace avx2 {
+KernelSet kernel_set();
+}
+namespace avx512 {
+KernelSet kernel_set();
+}
+#endif
+
+#endif

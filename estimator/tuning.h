@@ -1,0 +1,38 @@
+// Where each strategy of the fast sum starts to pay, for each processor family
+// and kernel set: one table, measured with the benchmark's tune_ runs, which
+// print the entry for the processor at hand.
+#ifndef PI_ESTIMATE_TUNING_H
+#define PI_ESTIMATE_TUNING_H
+
+#include <array>
+#include <cstddef>
+
+// A threshold of 0 uses a strategy wherever it applies; infinity never.
+struct Tuning {
+  double model_from_segment; // blocks by the model where its segments are this
+                             // many samples long or longer (else dividing blocks)
+  double levels_from_span;   // level sums where a level spans this many samples
+                             // or more (and the samples never increase)
+};
+
+struct TuningEntry {
+  const char *kernel_set; // as KernelSet::name
+  const char *vendor;     // "intel" or "amd"; "" for any
+  Tuning tuning;
+  const char *measured_on;
+};
+
+constexpr std::size_t tuning_entries = 6;
+
+std::array<TuningEntry, tuning_entries> tuning_table();
+
+// The processor's vendor, as the table names it, or "" where it is neither.
+const char *processor_vendor();
+
+// The tuning for a kernel set on a processor of this vendor: its entry, else, for
+// a processor that no entry names, the safest: each threshold the highest of the
+// set's entries, so that a strategy is used only where it paid on every processor
+// measured.
+Tuning tuning_for(const char *kernel_set, const char *vendor);
+
+#endif
