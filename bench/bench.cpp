@@ -12,10 +12,11 @@
 // and the in-order loop at some.
 //
 // The tune_ runs find where each strategy starts to pay on this processor, for
-// each kernel set it can run: the model kernel against the dividing one on blocks
-// whose model segments are 256 to 8192 samples long, and level sums against blocks
-// where a level spans 2 to 8 samples. They end with the tuning entry to enter in
-// estimator/tuning.cpp: run them with --benchmark_filter=tune_.
+// each kernel set it can run: the whole sum with each threshold forced, at the
+// counts where it matters. For each threshold the report gives its largest time
+// over the best at any count, and picks the threshold where that is smallest;
+// then it prints the tuning entry to enter in estimator/tuning.cpp. Run them
+// alone, with --benchmark_filter=tune_ (and --benchmark_repetitions=3 or so).
 #include "fast_sum.h"
 #include "model.h"
 #include "numerics.h"
@@ -59,13 +60,11 @@ std::vector<std::int32_t> scan_counts() {
 }
 
 void register_run(const std::string &name, const std::function<double()> &run) {
-  benchmark::RegisterBenchmark(name.c_str(),
-                               [run](benchmark::State &state) {
-                                 for (auto _ : state) {
-                                   benchmark::DoNotOptimize(run());
-                                 }
-                               })
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(name.c_str(), [run](benchmark::State &state) {
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(run());
+    }
+  })->Unit(benchmark::kMillisecond);
 }
 
 // The sum over [0, 1] with n intervals by `sum`, as the run "name/n".
@@ -86,80 +85,36 @@ double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 
 
 constexpr Tuning dividing_only{INFINITY, INFINITY};
 
-// The segment lengths and level spans whose crossovers the tune_ runs look for.
-constexpr std::array<double, 6> segment_lengths = {256, 512, 1024, 2048, 4096, 8192};
-constexpr std::array<double, 6> level_spans = {2, 3, 4, 5, 6, 8};
+// The thresholds that the tune_ runs try, each at the counts where it matters:
+// the model from segments of 256 to 8192 samples, or never, from N = 2^19 to
+// 2^24.5; level sums from 2 to 6 samples a level, or never, from N = 2^26 to
+// 2^29.5 (every half octave).
+constexpr std::array<double, 7> model_thresholds = {256, 512, 1024, 2048, 4096, 8192, INFINITY};
+constexpr std::array<double, 6> level_thresholds = {2, 3, 4, 5, 6, INFINITY};
 
-// Where a block of samples over [0, 1] starts at x = 1/2 with n intervals: the
-// running sum there, about f's integral over [0, 1/2] (1.8546) over h, and its unit.
-struct Place {
-  std::int32_t n, first;
-  double h, sum, unit;
-};
-
-Place place_at_half(std::int32_t n) {
-  Place place{n, n / 2, interval_width(0.0, 1.0, n), 0.0, 0.0};
-  place.sum = 1.8546 / place.h;
-  place.unit = unit_of(place.sum);
-  place.sum = 1.5 * place.unit * 0x1p52; // the binade's middle, with room for a stretch
-  return place;
+std::string threshold_name(double threshold) {
+  return std::isinf(threshold) ? "never" : std::to_string(static_cast<int>(threshold));
 }
 
-// The first count, up an eighth of an octave at a time, at which `reached` holds.
-template <typename Reached> Place first_place(Reached reached) {
-  for (double n = 0x1p16; n < 0x1p31; n *= std::exp2(0.125)) {
-    const Place place = place_at_half(static_cast<std::int32_t>(n));
-    if (reached(place)) {
-      return place;
-    }
-  }
-  return place_at_half(INT32_MAX);
-}
-
-// The tune_ runs for one kernel set: each model segment length with both block
-// kernels, over 2^17 samples in blocks of the longest length; each level span with
-// level sums and with blocks by the model, over 2^20 samples.
+// The tune_ runs for one kernel set: the whole sum over [0, 1] with each model
+// threshold (level sums never), then with each level sums threshold (the model
+// as this processor's tuning has it).
 void register_tuning(const KernelSet &kernels) {
   const std::string set = kernels.name;
-  for (const double length : segment_lengths) {
-    const Place at = first_place(
-        [length](const Place &p) { return model_segment(p.h, p.unit) >= length; });
-    for (const auto &[name, kernel] :
-         {std::pair{"tune_divide/", kernels.divide}, std::pair{"tune_model/", kernels.model}}) {
-      register_run(name + set + "/" + std::to_string(static_cast<int>(length)), [at, kernel] {
-        double total = 0.0;
-        for (std::int32_t i = at.first; i < at.first + (1 << 17); i += longest_block) {
-          total += kernel(0.0, at.h, i, longest_block, at.unit);
-        }
-        return total;
-      });
+  const Tuning tuning = tuning_for(kernels.name, this_processor());
+  for (const double model_from : model_thresholds) {
+    for (int q = 38; q <= 49; ++q) {
+      const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
+      register_sum("tune_model/" + set + "/" + threshold_name(model_from), n,
+                   tuned(kernels, {model_from, INFINITY}));
     }
   }
-  for (const double span : level_spans) {
-    const Place at = first_place([span](const Place &p) {
-      const double x = 0.5;
-      return p.unit * (1.25 * 1.25) >= span * 8.0 * x * p.h; // a level spans `span` samples
-    });
-    const Progress from{at.first, at.sum};
-    const std::int32_t end = at.first + (1 << 20);
-    register_run("tune_blocks/" + set + "/" + std::to_string(static_cast<int>(span)),
-                 [at, from, end, kernels] {
-                   return add_blocks(0.0, at.h, from, end, kernels.model).at.sum;
-                 });
-    register_run("tune_levels/" + set + "/" + std::to_string(static_cast<int>(span)),
-                 [at, from, end, kernels] {
-                   Reached reached{from, Stop::done, from.index};
-                   // Where level sums stop short, blocks take one quantum past the batch.
-                   while (reached.at.index < end) {
-                     const std::int32_t past =
-                         std::max(reached.until, reached.at.index) + block_quantum;
-                     reached = reached.why != Stop::done
-                                   ? add_blocks(0.0, at.h, reached.at, std::min(end, past),
-                                                kernels.model)
-                                   : add_levels(0.0, at.h, reached.at, end, kernels.levels, 0.0);
-                   }
-                   return reached.at.sum;
-                 });
+  for (const double levels_from : level_thresholds) {
+    for (int q = 52; q <= 59; ++q) {
+      const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
+      register_sum("tune_levels/" + set + "/" + threshold_name(levels_from), n,
+                   tuned(kernels, {tuning.model_from_segment, levels_from}));
+    }
   }
 }
 
@@ -183,13 +138,16 @@ public:
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-        const std::string name = run.benchmark_name();
+      // Each run's time, or with repetitions their median.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (!run.error_occurred && (run.run_type == Run::RT_Iteration || median)) {
+        const std::string name = run.run_name.str();
         const std::size_t slash = name.rfind('/');
         const std::string sum = name.substr(0, slash);
         const auto n = static_cast<std::int32_t>(std::stol(name.substr(slash + 1)));
+        const bool first = ms_[sum].count(n) == 0;
         ms_[sum][n] = run.GetAdjustedRealTime();
-        if (sum.rfind("scan_", 0) != 0 && sum.rfind("tune_", 0) != 0) {
+        if (first && sum.rfind("scan_", 0) != 0 && sum.rfind("tune_", 0) != 0) {
           order_.emplace_back(sum, n);
         }
       }
@@ -245,35 +203,51 @@ private:
     }
   }
 
-  // The smallest threshold from which the faster run wins at every larger one
-  // too (infinity where it never does), and the table of both.
-  double crossover(const std::string &slower, const std::string &faster, const char *what) {
-    double from = INFINITY;
-    bool wins = true; // at every threshold seen so far, from the largest down
-    std::printf("%s: %s against %s (ms)\n", what, faster.c_str(), slower.c_str());
-    const auto &base = ms_[slower];
-    for (auto it = base.rbegin(); it != base.rend(); ++it) {
-      const double ms = ms_[faster][it->first];
-      std::printf("  %6d: %9.3f %9.3f\n", it->first, ms, it->second);
-      wins = wins && ms <= it->second;
-      from = wins ? it->first : from;
+  // The table of a tuning sweep (ms, and each time over the best at its count)
+  // and the threshold whose largest such ratio is smallest.
+  template <std::size_t size>
+  double best_threshold(const std::string &sweep, const std::array<double, size> &thresholds) {
+    std::map<std::int32_t, double> best;
+    for (const double threshold : thresholds) {
+      for (const auto &[n, ms] : ms_[sweep + "/" + threshold_name(threshold)]) {
+        best[n] = best.count(n) == 0 ? ms : std::min(best[n], ms);
+      }
     }
-    return from;
+    std::printf("\n%s, ms (and over the best at each count)\n%12s", sweep.c_str(), "N");
+    for (const double threshold : thresholds) {
+      std::printf(" %14s", threshold_name(threshold).c_str());
+    }
+    std::map<double, double> worst; // each threshold's largest ratio to the best
+    for (const auto &[n, fastest] : best) {
+      std::printf("\n%12d", n);
+      for (const double threshold : thresholds) {
+        const double ms = ms_[sweep + "/" + threshold_name(threshold)][n];
+        worst[threshold] = std::max(worst[threshold], ms / fastest);
+        std::printf(" %7.3f (%.2f)", ms, ms / fastest);
+      }
+    }
+    std::printf("\n%12s", "worst");
+    double chosen = INFINITY;
+    for (const double threshold : thresholds) {
+      std::printf(" %14.2f", worst[threshold]);
+      chosen = worst[threshold] < worst[chosen] ? threshold : chosen;
+    }
+    std::printf("\n");
+    return chosen;
   }
 
   void report_tuning() {
     for (const SumPath &path : built_paths()) {
       const std::string set = path.kernels.name;
-      if (ms_["tune_model/" + set].empty()) {
+      if (ms_["tune_model/" + set + "/never"].empty()) {
         continue;
       }
-      std::printf("\n");
-      const double model_from =
-          crossover("tune_divide/" + set, "tune_model/" + set, "segment length");
-      const double levels_from =
-          crossover("tune_blocks/" + set, "tune_levels/" + set, "samples per level");
-      std::printf("tuning entry: {\"%s\", \"%s\", {%g, %g}, \"%s\"},\n", set.c_str(),
-                  processor_vendor(), model_from, levels_from, processor_name().c_str());
+      const double model_from = best_threshold("tune_model/" + set, model_thresholds);
+      const double levels_from = best_threshold("tune_levels/" + set, level_thresholds);
+      const Processor processor = this_processor();
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g}, \"%s\"},\n", set.c_str(),
+                  processor.vendor, processor.family, model_from, levels_from,
+                  processor_name().c_str());
     }
   }
 
@@ -287,8 +261,8 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   const auto paths = built_paths();
   const KernelSet fastest = fastest_kernels();
-  const Tuning tuning = tuning_for(fastest.name, processor_vendor());
-  const Tuning xeon = tuning_for(fastest.name, "intel");
+  const Tuning tuning = tuning_for(fastest.name, this_processor());
+  const Tuning xeon = tuning_for(fastest.name, {"intel", 0});
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
@@ -302,7 +276,7 @@ int main(int argc, char **argv) {
       const KernelSet kernels = paths[p].kernels;
       const std::string set = kernels.name;
       register_sum("blocks_" + set, n, tuned(kernels, dividing_only));
-      register_sum("fast_" + set, n, tuned(kernels, tuning_for(kernels.name, processor_vendor())));
+      register_sum("fast_" + set, n, tuned(kernels, tuning_for(kernels.name, this_processor())));
       const UnorderedSum bound = bounds[p];
       register_sum("unordered_" + set, n,
                    [bound](double h, std::int32_t m) { return bound(0.0, h, m); });

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Draws docs/speed.svg: the time of the interior-sample sum against the number of
 # intervals N, on log-log axes, for the plain in-order loop, the block sum that
-# divides out every sample, the dispatched sum as it was before blocks had the
-# model, and the dispatched sum (blocks by the model, and level sums). Runs the benchmark's scan in
+# divides out every sample, the dispatched sum with the thresholds measured on an
+# Intel Xeon, and the dispatched sum with this processor's (blocks by the model,
+# and level sums). Runs the benchmark's scan in
 # the release build (building it if needed; it takes a few minutes), or reads the
 # JSON output of an earlier run given as the argument
 # (pi-estimate-bench --benchmark_out=FILE --benchmark_out_format=json). Needs
@@ -22,11 +23,11 @@ if [[ $# -eq 0 ]]; then
 fi
 
 # One line a count: N, then the milliseconds of the in-order loop, the dividing
-# block sum, the sum before the model and the dispatched sum, "?" where one was
-# not timed.
+# block sum, the sum with the Xeon's thresholds and the dispatched sum, "?" where
+# one was not timed.
 python3 - "$json" >"$data" <<'PYTHON'
 import json, sys
-columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_before": 2,
+columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_xeon": 2,
            "scan_fast": 3}
 rows = {}
 for run in json.load(open(sys.argv[1]))["benchmarks"]:
@@ -37,10 +38,11 @@ for n in sorted(rows):
     print(n, *rows[n])
 PYTHON
 
+processor=$(LC_ALL=C lscpu 2>/dev/null | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)
 gnuplot <<PLOT
 set terminal svg size 760,480 dynamic font "sans,13" background "white"
 set output "docs/speed.svg"
-set title "Time to sum the interior samples, one core"
+set title "Time to sum the interior samples, one core of ${processor:-this processor}"
 set xlabel "number of intervals N"
 set ylabel "milliseconds"
 set logscale xy
@@ -52,7 +54,7 @@ set key top left
 set datafile missing "?"
 plot "$data" using 1:2 with linespoints pt 7 ps 0.7 lw 2 title "plain loop", \
      "$data" using 1:3 with linespoints pt 5 ps 0.5 lw 2 title "blocks, dividing every sample", \
-     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "before the model: dividing blocks, level sums", \
-     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched: blocks by the model, level sums"
+     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "dispatched, the Intel Xeon's thresholds", \
+     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched, this processor's thresholds"
 PLOT
 echo "wrote docs/speed.svg"

@@ -83,8 +83,7 @@ Units rounded_units(double a, double h, std::int32_t first, std::int32_t count, 
 
 // The sum of the rounded samples (see rounded_units), or NaN for a tie.
 template <typename Vec, typename Bits>
-double rounded_sample_sum(double a, double h, std::int32_t first, std::int32_t count,
-                          double unit) {
+double rounded_sample_sum(double a, double h, std::int32_t first, std::int32_t count, double unit) {
   return units_sum(rounded_units<Vec, Bits>(a, h, first, count, unit), unit);
 }
 

@@ -15,7 +15,7 @@ void trapezoid(double a, double b, std::int32_t N) {
   std::cout.precision(16);
   std::cout.setf(std::ios_base::fixed, std::ios_base::floatfield);
   const KernelSet kernels = fastest_kernels();
-  sum = add_interior_samples(a, h, N, sum, kernels, tuning_for(kernels.name, processor_vendor()));
+  sum = add_interior_samples(a, h, N, sum, kernels, tuning_for(kernels.name, this_processor()));
   const double estimate = sum * h;
   std::cout << "Best estimate = " << estimate << '\n' << std::flush;
 }

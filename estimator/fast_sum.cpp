@@ -41,7 +41,8 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
   const Strategy blocks = model_pays(x, h, unit, tuning.model_from_segment)
                               ? Strategy::model_blocks
                               : Strategy::division_blocks;
-  const std::int32_t stretch_end = n - i > stretch_between_choices ? i + stretch_between_choices : n;
+  const std::int32_t stretch_end =
+      n - i > stretch_between_choices ? i + stretch_between_choices : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
     return {blocks, std::max(stretch_end, reached.until)};
   }
@@ -62,9 +63,8 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
     const Progress at = reached.at;
     switch (step.strategy) {
     case Strategy::in_order:
-      reached = {{step.end, add_samples_in_order(a, h, at.index, step.end, at.sum)},
-                 Stop::done,
-                 step.end};
+      reached = {
+          {step.end, add_samples_in_order(a, h, at.index, step.end, at.sum)}, Stop::done, step.end};
       break;
     case Strategy::division_blocks:
       reached = add_blocks(a, h, at, step.end, kernels.divide);

@@ -2,8 +2,8 @@
 // set, with the set's flags and PI_ESTIMATE_KERNEL_SET naming it (baseline, avx2,
 // avx512), and exports that set's kernels in a namespace of that name. The vector
 // width follows from the instructions the compiler was given.
-#include "division_kernel.h"
 #include "kernels.h"
+#include "division_kernel.h"
 #include "level_kernel.h"
 #include "model_kernel.h"
 

@@ -62,10 +62,10 @@ inline bool levels_pay(double samples, double levels, double levels_from_span) {
 
 // The kernels of one instruction set.
 struct KernelSet {
-  const char *name;  // avx512, avx2, sse2 (the x86 baseline) or generic
-  BlockSum divide;   // blocks, every sample divided out
-  BlockSum model;    // blocks, most samples decided by a model
-  LevelSum levels;   // level sums
+  const char *name; // avx512, avx2, sse2 (the x86 baseline) or generic
+  BlockSum divide;  // blocks, every sample divided out
+  BlockSum model;   // blocks, most samples decided by a model
+  LevelSum levels;  // level sums
 };
 
 // Each set's kernels, in a namespace named after the instruction set that

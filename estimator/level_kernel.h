@@ -205,8 +205,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       const Vec before = denominator(a + (j[c] - 1.0) * h);
       const Vec at = denominator(a + j[c] * h);
       // Off also at last, or at a tie.
-      off |= ~above(before, (now.m + margin) - lowered[c]) |
-             ~below(at, (now.m - margin) - lowered[c]);
+      off |=
+          ~above(before, (now.m + margin) - lowered[c]) | ~below(at, (now.m - margin) - lowered[c]);
     }
     Mask tie{};
     if (any_lane(off)) { // rare

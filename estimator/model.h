@@ -38,8 +38,9 @@
 // P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 over t = -T, ..., T - 1, whose power sums
 // (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers below 2^53.
 // P as computed has four products, each inexact where L is not a power of two,
-// and three sums; each rounding errs by at most 2^-53 of a magnitude below
-// 1.01 L R, so P errs by less than 2^-50 L R. Summed in lanes, Σ d_i errs by less
+// and three sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1)
+// T^2 |c2| and T^3 |c3|, total at most L R; so the products err by at most
+// 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R. Summed in lanes, Σ d_i errs by less
 // than L^2 2^-55 <= 2^-29, and P - Σ d_i by 2^-53 (L R + L) more. The model
 // decides only where L R < 2^40; then all of that is below 2^-3, so Σ n_i is the
 // whole number nearest P - Σ d_i as computed.
@@ -206,7 +207,8 @@ inline Model sample_model(double a, double h, std::int32_t first, std::int32_t L
       x_first * x_last <= 0.0 ? 0.0 : std::min(std::fabs(x_first), std::fabs(x_last));
   const double G = 4.0 / (1.0 + x_near * x_near);
   const double e_sample = 3.0 * 0x1p-53 * G * per_unit;
-  const double point_error = 0x1p-53 * (std::fabs(h) * (std::fabs(static_cast<double>(first)) + L) + X);
+  const double point_error =
+      0x1p-53 * (std::fabs(h) * (std::fabs(static_cast<double>(first)) + L) + X);
   const double e_point = 2.6 * point_error * per_unit;
   const double e_centre = e_point + 0x1p-98 * per_unit;
   const double e_taylor = model.cubic ? taylor_remainder(3, h, T, u) : quadratic_remainder;

@@ -62,8 +62,7 @@ template <> inline Double8 off_nearest(Double8 p) {
 }
 
 template <>
-inline Double8 note_distance<Double8, Bits8>(Double8 noted, Double8 distance,
-                                             Double8 /*limit*/) {
+inline Double8 note_distance<Double8, Bits8>(Double8 noted, Double8 distance, Double8 /*limit*/) {
   return (Double8)_mm512_range_pd((__m512d)noted, (__m512d)distance, 11);
 }
 
@@ -79,9 +78,7 @@ template <> inline bool noted_beyond<Double8, Bits8>(Double8 noted, Double8 limi
 // The model re-centred on one vector's lanes: p(tau + s) = q0 + s (q1 + s (q2 +
 // s q3)) for t = tau + s, with q0 = p(tau), q1 = p'(tau), q2 = p''(tau) / 2 and
 // q3 = c3 (model.h bounds its error, [e_eval]).
-template <typename Vec> struct Shifted {
-  Vec q0, q1, q2, q3;
-};
+template <typename Vec> struct Shifted { Vec q0, q1, q2, q3; };
 
 template <bool cubic, typename Vec> Shifted<Vec> shifted_to(const Model &model, Vec tau) {
   const Vec c1 = Vec{} + model.c1;
@@ -195,8 +192,9 @@ double modelled_sample_sum(double a, double h, std::int32_t first, std::int32_t 
     const std::int32_t length = std::min(longest, count - done);
     const Model model = sample_model(a, h, start, length, unit);
     const Units part = !model.decides ? rounded_units<Vec, Bits>(a, h, start, length, unit)
-                       : model.cubic  ? modelled_units<Vec, Bits, true>(start, length, model, exact)
-                                      : modelled_units<Vec, Bits, false>(start, length, model, exact);
+                       : model.cubic
+                           ? modelled_units<Vec, Bits, true>(start, length, model, exact)
+                           : modelled_units<Vec, Bits, false>(start, length, model, exact);
     all.total += part.total;
     all.tie = all.tie || part.tie;
     done += length;

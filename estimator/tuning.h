@@ -15,24 +15,31 @@ struct Tuning {
                              // or more (and the samples never increase)
 };
 
+// A processor family: its vendor ("intel", "amd" or "" for another) and its
+// family number as the processor reports it (AMD Zen 4 is 25, Zen 5 26).
+struct Processor {
+  const char *vendor;
+  int family;
+};
+
 struct TuningEntry {
   const char *kernel_set; // as KernelSet::name
-  const char *vendor;     // "intel" or "amd"; "" for any
+  Processor processor;    // a vendor of "" or a family of 0 stands for any
   Tuning tuning;
   const char *measured_on;
 };
 
-constexpr std::size_t tuning_entries = 6;
+constexpr std::size_t tuning_entries = 7;
 
 std::array<TuningEntry, tuning_entries> tuning_table();
 
-// The processor's vendor, as the table names it, or "" where it is neither.
-const char *processor_vendor();
+// The processor this program runs on.
+Processor this_processor();
 
-// The tuning for a kernel set on a processor of this vendor: its entry, else, for
-// a processor that no entry names, the safest: each threshold the highest of the
-// set's entries, so that a strategy is used only where it paid on every processor
+// The tuning for a kernel set on a processor: its entry, else, for a processor
+// that no entry names, the safest: each threshold the highest of the set's
+// entries, so that a strategy is used only where it paid on every processor
 // measured.
-Tuning tuning_for(const char *kernel_set, const char *vendor);
+Tuning tuning_for(const char *kernel_set, Processor processor);
 
 #endif

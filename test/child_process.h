@@ -49,7 +49,6 @@ std::vector<std::string> program_command();
 
 // Runs the program under test (optionally behind a further launcher).
 Finished run_program(const std::string &input, Output output = Output::pipe,
-                     bool close_input = false,
-                     const std::vector<std::string> &launcher = {});
+                     bool close_input = false, const std::vector<std::string> &launcher = {});
 
 #endif

@@ -20,9 +20,10 @@ TEST(Compared, PrintsTheSameBytesAsTheOtherBuild) {
   ASSERT_EQ(access(other, X_OK), 0) << other << " is not there: build it first";
   // 19, 36, 57, 114 and 487 print other digits when a multiply and an add are
   // fused (as compilers for ARM do by default).
-  for (const char *input : {"", "x", "-3", "1", "2", "3", "5", "10", "12", "19", "36", "57",
-                            "100", "114", "487", "1000", "65537", "1000000", "16777216",
-                            "16777217", "33554467", "2147483647"}) {
+  for (const char *input :
+       {"",      "x",       "-3",       "1",        "2",        "3",         "5",   "10",
+        "12",    "19",      "36",       "57",       "100",      "114",       "487", "1000",
+        "65537", "1000000", "16777216", "16777217", "33554467", "2147483647"}) {
     const Finished here = run_program(input);
     const Finished there = finish_child(start_child({other}), input);
     EXPECT_EQ(here.output, there.output) << "input \"" << input << "\"";

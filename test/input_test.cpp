@@ -53,9 +53,11 @@ std::int32_t modelled_count(const std::string &input) {
 std::string random_input(std::mt19937 &random) {
   const std::vector<std::string> blanks = {" ", "\t", "\n", "\v", "\f", "\r"};
   const std::vector<std::string> signs = {"", "", "", "+", "-", "--", "+-", "-+"};
+  // clang-format off
   const std::vector<std::string> others = {
       "",     "x",    "pi",  "N=",   ".",     ".5",    "e3",      std::string(1, '\0'),
       "\x01", "\x7f", "\xff", "\xc3\xa9", "\xe2\x80\x83", "0x1f", "\x1b[A"};
+  // clang-format on
   auto pick = [&random](const std::vector<std::string> &from) {
     return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];
   };
