@@ -103,13 +103,13 @@ bool model_pays(double x, double h, double unit, double model_from_segment) {
 std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return {{{avx512::kernel_set(), static_cast<bool>(__builtin_cpu_supports("avx512f") &&
+  return {{{avx512::kernel_set, static_cast<bool>(__builtin_cpu_supports("avx512f") &&
                                                     __builtin_cpu_supports("avx512dq"))},
-           {avx2::kernel_set(),
+           {avx2::kernel_set,
             static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
-           {baseline::kernel_set(), true}}};
+           {baseline::kernel_set, true}}};
 #else
-  return {{{baseline::kernel_set(), true}}};
+  return {{{baseline::kernel_set, true}}};
 #endif
 }
 

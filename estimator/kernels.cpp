@@ -35,8 +35,7 @@ constexpr const char *set_name = "generic";
 
 namespace PI_ESTIMATE_KERNEL_SET {
 
-KernelSet kernel_set() {
-  return {set_name, rounded_sample_sum<Vec, Bits>, modelled_sample_sum<Vec, Bits>, level_run<Vec>};
-}
+constexpr KernelSet kernel_set = {set_name, rounded_sample_sum<Vec, Bits>,
+                                  modelled_sample_sum<Vec, Bits>, level_run<Vec>};
 
 } // namespace PI_ESTIMATE_KERNEL_SET

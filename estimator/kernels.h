@@ -71,16 +71,18 @@ struct KernelSet {
 // Each set's kernels, in a namespace named after the instruction set that
 // kernels.cpp was compiled for: baseline (SSE2 on x86, NEON on aarch64, what the
 // compiler makes of two-lane vectors elsewhere), avx2 (with FMA) and avx512 (with
-// AVX-512DQ).
+// AVX-512DQ). Each is a constant, initialized before the program starts, so that
+// learning a set's kernels runs no code compiled for instructions that this
+// processor may lack; only calling them does.
 namespace baseline {
-KernelSet kernel_set();
+extern const KernelSet kernel_set;
 }
 #if defined(__x86_64__)
 namespace avx2 {
-KernelSet kernel_set();
+extern const KernelSet kernel_set;
 }
 namespace avx512 {
-KernelSet kernel_set();
+extern const KernelSet kernel_set;
 }
 #endif
 
