@@ -104,7 +104,7 @@ std::array<SumPath, path_count> built_paths() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
   return {{{avx512::kernel_set, static_cast<bool>(__builtin_cpu_supports("avx512f") &&
-                                                    __builtin_cpu_supports("avx512dq"))},
+                                                  __builtin_cpu_supports("avx512dq"))},
            {avx2::kernel_set,
             static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
            {baseline::kernel_set, true}}};

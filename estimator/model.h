@@ -40,10 +40,10 @@
 // P as computed has four products, each inexact where L is not a power of two,
 // and three sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1)
 // T^2 |c2| and T^3 |c3|, total at most L R; so the products err by at most
-// 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R. Summed in lanes, Σ d_i errs by less
-// than L^2 2^-55 <= 2^-29, and P - Σ d_i by 2^-53 (L R + L) more. The model
-// decides only where L R < 2^40; then all of that is below 2^-3, so Σ n_i is the
-// whole number nearest P - Σ d_i as computed.
+// 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R.
+// Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-29, and P - Σ d_i by
+// 2^-53 (L R + L) more. The model decides only where L R < 2^40; then all of that
+// is below 2^-3, so Σ n_i is the whole number nearest P - Σ d_i as computed.
 //
 // Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_MODEL_H
