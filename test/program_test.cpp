@@ -1,12 +1,16 @@
 // End-to-end tests: the program run as a child process, input from a pipe.
 #include "child_process.h"
 #include "expected.h"
+#include "programs.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,6 +70,47 @@ TEST(SlowProgram, TakesAnOverlongNumberAsTheLargestCount) {
   const Finished run = run_program("99999999999999999999\n");
   EXPECT_EQ(run.output, expected_output(INT32_MAX));
   EXPECT_EQ(run.status, 0);
+}
+
+// Whether the ELF executable at path asks for a program interpreter (the dynamic
+// loader), as a dynamically linked one does with a PT_INTERP program header; -1
+// where it is no ELF file. Reads the 32- and 64-bit forms in either byte order.
+int asks_for_interpreter(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<unsigned char> elf((std::istreambuf_iterator<char>(file)), {});
+  if (elf.size() < 64 || elf[0] != 0x7f || elf[1] != 'E' || elf[2] != 'L' || elf[3] != 'F') {
+    return -1;
+  }
+  const bool wide = elf[4] == 2;
+  const bool big_endian = elf[5] == 2;
+  const auto field = [&](std::size_t at, int size) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < size; ++k) {
+      const std::uint64_t byte = elf.at(at + (big_endian ? k : size - 1 - k));
+      value = value << 8U | byte;
+    }
+    return value;
+  };
+  const std::uint64_t headers = wide ? field(0x20, 8) : field(0x1c, 4);
+  const std::uint64_t entry_size = field(wide ? 0x36 : 0x2a, 2);
+  const std::uint64_t count = field(wide ? 0x38 : 0x2c, 2);
+  constexpr std::uint64_t interpreter = 3; // PT_INTERP
+  for (std::uint64_t k = 0; k < count; ++k) {
+    if (field(headers + k * entry_size, 4) == interpreter) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// The program as built is linked as it ships: statically unless the build asked
+// for a dynamic one.
+TEST(Program, IsLinkedAsItShips) {
+  const int dynamic = asks_for_interpreter(PI_ESTIMATE_PROGRAM);
+  if (dynamic < 0) {
+    GTEST_SKIP() << "not an ELF executable";
+  }
+  EXPECT_EQ(dynamic == 1, PI_ESTIMATE_STATIC == 0);
 }
 
 struct FailingOutput {
