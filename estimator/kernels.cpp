@@ -26,8 +26,10 @@ using Vec = Double2;
 using Bits = Bits2;
 #if defined(__x86_64__) || defined(__i386__)
 constexpr const char *set_name = "sse2";
-#else
+#elif defined(__FP_FAST_FMA)
 constexpr const char *set_name = "generic";
+#else
+constexpr const char *set_name = "unfused";
 #endif
 #endif
 

@@ -14,7 +14,8 @@ constexpr std::int32_t longest_block = 8192;
 // sample rounded to a multiple of unit, or NaN where a sample lies halfway between
 // two multiples (or is NaN). count is a multiple of block_quantum, at most
 // longest_block; first may be any index, negative too, with first + count - 1 at
-// most INT32_MAX; unit is a power of two from 2^-48 to 2^1000. Dividing kernels
+// most INT32_MAX; unit is a power of two from 2^-48 to 2^948, as unit_of() gives
+// (the dividing kernel's shift overflows from 2^972 on). Dividing kernels
 // divide out every sample; model kernels decide most samples' rounding without
 // dividing (model_kernel.h), for any a and h.
 using BlockSum = double (*)(double a, double h, std::int32_t first, std::int32_t count,
@@ -44,25 +45,25 @@ struct LevelRun {
 // samples from first up to `last`, locating where they drop below each level,
 // many levels at a time. It stops before a batch of levels that holds a tie or
 // whose total would reach `room` units, and after one whose samples per level
-// fail levels_pay(levels_from_span) (level_kernel.h).
+// fail levels_pay(levels_from_span) or are fewer than one.
 using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
                               std::int32_t last, double level, double room,
                               double levels_from_span);
 
 // Whether level sums pay where `samples` samples hold `levels` levels: where a
-// level spans levels_from_span samples or more, and at least one. The chooser
-// asks it of its estimate, the level kernel of every batch it counted.
-// (Internal linkage: kernels.cpp is compiled for several instruction sets.)
+// level spans levels_from_span samples or more. The chooser asks it of its
+// estimate, the level kernel of every batch it counted. (Internal linkage:
+// kernels.cpp is compiled for several instruction sets.)
 namespace {
 inline bool levels_pay(double samples, double levels, double levels_from_span) {
-  return levels_from_span < __builtin_inf() &&
-         samples >= levels * (levels_from_span > 1.0 ? levels_from_span : 1.0);
+  return levels_from_span < __builtin_inf() && samples >= levels * levels_from_span;
 }
 } // namespace
 
 // The kernels of one instruction set.
 struct KernelSet {
-  const char *name; // avx512, avx2, sse2 (the x86 baseline) or generic
+  const char *name; // avx512, avx2, sse2 (the x86 baseline), generic (others
+                    // with fused multiply-add) or unfused
   BlockSum divide;  // blocks, every sample divided out
   BlockSum model;   // blocks, most samples decided by a model
   LevelSum levels;  // level sums

@@ -9,7 +9,6 @@
 #include "numerics.h"
 #include "vector.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -223,11 +222,11 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     for (int c = 0; c < chains; ++c) {
       reached += top >= batch ? j[c] : (now.m - lowered[c] > 0.0 ? j[c] : Vec{});
     }
-    double counted = -std::min(top, batch) * start; // how many samples reach them
+    double counted = -lesser(top, batch) * start; // how many samples reach them
     for (int lane = 0; lane < lanes; ++lane) {
       counted += reached[lane];
     }
-    const double total = std::max(top - batch, 0.0) * (stop - start) + counted;
+    const double total = greater(top - batch, 0.0) * (stop - start) + counted;
     if (any_lane(tie) || !(units + total < room)) {
       if (chains > 1) { // narrow it down to one vector of levels
         chains = 1;
@@ -241,7 +240,9 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     if (stop == last) {
       return {end, units, Stop::done, end};
     }
-    if (!levels_pay(stop - start, batch, levels_from_span)) { // blocks are cheaper from here
+    // Blocks are cheaper from here; with fewer samples than levels, most levels
+    // hold no sample, whatever the threshold.
+    if (stop - start < batch || !levels_pay(stop - start, batch, levels_from_span)) {
       return {end, units, Stop::sparse, end};
     }
     top -= batch;

@@ -52,7 +52,6 @@
 #include "kernels.h"
 #include "numerics.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -86,7 +85,7 @@ inline Model certified(Model model, std::int32_t L, double sampling, double appr
   model.approximation = approximation;
   model.evaluation = 0x1p-44 * R; // [e_eval]
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
-  model.limit = 0.5 - power_of_two_at_least(std::max(model.error, 0x1p-53));
+  model.limit = 0.5 - power_of_two_at_least(greater(model.error, 0x1p-53));
   model.decides = holds && model.error <= 0x1p-5 && L * R < 0x1p40;
   const double t2_sum = (T - 1.0) * T * (2.0 * T - 1.0) / 3.0 + T * T;
   model.total = L * model.c0 - T * model.c1 + t2_sum * model.c2 - T * T * T * model.c3;
@@ -181,7 +180,7 @@ inline Model sample_model(double a, double h, std::int32_t first, std::int32_t L
   if (!holds) {
     return model; // beyond where the bound holds; NaN ends here too
   }
-  const double X = std::max(std::fabs(x_first), std::fabs(x_last));
+  const double X = greater(std::fabs(x_first), std::fabs(x_last));
   double x_c = a + model.centre * h;
   if (std::fabs(x_c) < 0x1p-100) {
     x_c = 0.0;
@@ -204,7 +203,7 @@ inline Model sample_model(double a, double h, std::int32_t first, std::int32_t L
   model.c3 = model.cubic ? 16.0 * x_c * (1.0 - x2) * y4 * h3 : 0.0;
 
   const double x_near =
-      x_first * x_last <= 0.0 ? 0.0 : std::min(std::fabs(x_first), std::fabs(x_last));
+      x_first * x_last <= 0.0 ? 0.0 : lesser(std::fabs(x_first), std::fabs(x_last));
   const double G = 4.0 / (1.0 + x_near * x_near);
   const double e_sample = 3.0 * 0x1p-53 * G * per_unit;
   const double point_error =

@@ -12,7 +12,6 @@
 #include "numerics.h"
 #include "vector.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #if defined(__AVX512DQ__)
@@ -127,7 +126,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   Vec corrections{};          // the undecided values' whole numbers less the model's
   Bits ties{};                // nonzero where some undecided value was a tie
   for (std::int32_t done = 0; done < count; done += stretch * lanes) {
-    const int vectors = std::min(stretch, (count - done) / lanes); // a multiple of chains
+    const int vectors = lesser(stretch, (count - done) / lanes); // a multiple of chains
     Vec noted[chains] = {};
     for (int k = 0; k < vectors; k += chains) {
       const Vec s = Vec{} + static_cast<double>(done + k * lanes);
@@ -189,7 +188,7 @@ double modelled_sample_sum(double a, double h, std::int32_t first, std::int32_t 
   Units all{0, false};
   for (std::int32_t done = 0; done < count;) {
     const std::int32_t start = first + done;
-    const std::int32_t length = std::min(longest, count - done);
+    const std::int32_t length = lesser(longest, count - done);
     const Model model = sample_model(a, h, start, length, unit);
     const Units part = !model.decides ? rounded_units<Vec, Bits>(a, h, start, length, unit)
                        : model.cubic

@@ -9,6 +9,14 @@
 
 namespace {
 
+// The smaller and the larger of two values, as std::min and std::max give them.
+// Here, not from <algorithm>: a template of the standard library instantiated in
+// kernels.cpp, compiled for wider instruction sets, is a weak symbol that the
+// linker may pick for every caller, unless the compiler inlines each use (it
+// does not without optimization); these have internal linkage, like the rest.
+template <typename T> T lesser(T x, T y) { return y < x ? y : x; }
+template <typename T> T greater(T x, T y) { return x < y ? y : x; }
+
 // The width of one of N equal intervals of [a, b]. The count enters rounded to
 // single precision: for N above 2^24 the divisor is the nearest float, not N.
 inline double interval_width(double a, double b, std::int32_t N) {

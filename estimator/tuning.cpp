@@ -16,12 +16,15 @@ std::array<TuningEntry, tuning_entries> tuning_table() {
       {"avx512", {"amd", 25}, {512.0, 3.0}, "AMD EPYC Zen 4 (family 25, model 17)"},
       {"avx512", {"amd", 26}, {2048.0, 3.0}, "AMD EPYC Zen 5 (family 26)"},
       {"avx2", {"intel", 0}, {256.0, 3.0}, "Intel Xeon"},
+      // Family 25 is Zen 3 too, which has no AVX-512; it was not measured.
       {"avx2", {"amd", 25}, {8192.0, 3.0}, "AMD EPYC Zen 4 (family 25, model 17)"},
       // Without fused multiply-add the model costs more than division.
       {"sse2", {"", 0}, {INFINITY, 5.0}, "Intel Xeon; AMD EPYC Zen 4 agrees"},
       // Processors that fuse (ARM, POWER, IBM Z, RISC-V): not measured on one;
       // the model from where it paid with AVX-512 on every processor measured.
       {"generic", {"", 0}, {2048.0, 5.0}, "not measured"},
+      // Others, without fused multiply-add: as SSE2.
+      {"unfused", {"", 0}, {INFINITY, 5.0}, "not measured"},
   }};
 }
 
