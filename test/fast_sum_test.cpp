@@ -147,23 +147,22 @@ struct Block {
   double unit;
 };
 
-// Blocks whose sample indices are negative, as the kernels' contract allows: the
-// sample points a + i*h lie in [-2, 2] with a far from 0, h a power of two (so
-// that the points and many samples are exact, and ties frequent) and units where
-// the model decides. The first is a block that a point term of the wrong sign
-// once made the model decide wrongly.
-std::vector<Block> negative_index_blocks() {
-  std::vector<Block> blocks = {{0x1.c4ee50fd0fe82p+4, 0x1p-26, -1801113701, 64, 0x1p-43}};
-  std::mt19937 random(20261210);
+// Blocks whose sample indices are negative, as the kernels' contract allows: a
+// far from 0, h a power of two of either sign (so that the points and many samples
+// are exact, and ties frequent), sample points in [-2, 2], and units 2^-k for k
+// from `coarsest` to `finest`.
+std::vector<Block> negative_index_blocks(std::mt19937 &random, int how_many, int coarsest,
+                                         int finest) {
+  std::vector<Block> blocks;
   std::uniform_real_distribution<double> offset(4.0, 40.0);
   std::uniform_real_distribution<double> point(-2.0, 2.0);
   std::uniform_int_distribution<int> scale(18, 30);
-  std::uniform_int_distribution<int> fine(38, 45);
+  std::uniform_int_distribution<int> fine(coarsest, finest);
   std::uniform_int_distribution<int> quanta(1, 8);
-  for (int k = 0; k < 300; ++k) {
-    const bool rising = k % 2 == 0; // h > 0 with a > 0, or h < 0 with a < 0
-    const double a = rising ? offset(random) : -offset(random);
-    const double h = std::ldexp(rising ? 1.0 : -1.0, -scale(random));
+  for (int k = 0; k < how_many; ++k) {
+    const double sign = k % 2 == 0 ? 1.0 : -1.0; // h > 0 with a > 0, or h < 0 with a < 0
+    const double a = sign * offset(random);
+    const double h = sign * std::ldexp(1.0, -scale(random));
     const auto first = static_cast<std::int32_t>(std::fmax((point(random) - a) / h, -2e9));
     blocks.push_back({a, h, first, block_quantum * quanta(random), std::ldexp(1.0, -fine(random))});
   }
@@ -193,7 +192,11 @@ TEST_P(FastSum, ModelKernelMatchesTheDivisionKernel) {
     }
   }
   const std::size_t from_sums = blocks.size();
-  for (const Block &block : negative_index_blocks()) {
+  // With units where the model decides; the first block is one that a point term
+  // of the wrong sign once made the model decide wrongly.
+  blocks.push_back({0x1.c4ee50fd0fe82p+4, 0x1p-26, -1801113701, 64, 0x1p-43});
+  std::mt19937 random(20261210);
+  for (const Block &block : negative_index_blocks(random, 300, 38, 45)) {
     blocks.push_back(block);
   }
   long ties[2] = {0, 0};      // blocks with a tie where the model decides: whole sums, negative
@@ -393,17 +396,12 @@ Wide exact_polynomial(const Model &model, double t) {
 
 double distance(Wide x, Wide y) { return std::fabs((x.hi - y.hi) + (x.lo - y.lo)); }
 
-// A segment for the model: samples from `first` on, rounded to multiples of unit;
-// as long as model_segment() makes it.
-struct Segment {
-  double a, h;
-  std::int32_t first;
-  double unit;
-};
+// The bound test's segments are blocks as long as model_segment() makes them
+// (their count is not used).
 
 // Segments over whole sums: intervals with a >= 0 and a < 0, counts from 2^20 to
 // the largest, each segment's unit as the sum would have it there.
-std::vector<Segment> whole_sum_segments(std::mt19937 &random) {
+std::vector<Block> whole_sum_segments(std::mt19937 &random) {
   std::vector<std::int32_t> counts = {1 << 20, 16777217, 134217728, INT32_MAX};
   std::uniform_int_distribution<std::int32_t> any_count(1 << 20, INT32_MAX);
   for (int k = 0; k < 4; ++k) {
@@ -411,14 +409,14 @@ std::vector<Segment> whole_sum_segments(std::mt19937 &random) {
   }
   const double bounds[][2] = {{0.0, 1.0}, {-1.0, 1.0},  {0.5, 3.0},     {-2.0, 7.0},
                               {1.0, 0.0}, {-3.0, -2.0}, {0.0, 0x1p-16}, {0.0, 1e-3}};
-  std::vector<Segment> segments;
+  std::vector<Block> segments;
   for (const auto &bound : bounds) {
     for (const std::int32_t n : counts) {
       const double h = interval_width(bound[0], bound[1], n);
       std::uniform_int_distribution<std::int32_t> start(1, n - 8192);
       for (int k = 0; k < 8; ++k) {
         const std::int32_t first = start(random);
-        segments.push_back({bound[0], h, first, unit_near(bound[0], h, first)});
+        segments.push_back({bound[0], h, first, longest_block, unit_near(bound[0], h, first)});
       }
     }
   }
@@ -428,8 +426,9 @@ std::vector<Segment> whole_sum_segments(std::mt19937 &random) {
 // Segments of the longest length centred within 64 samples of x = 0, where the
 // Taylor remainder 4 (h T)^4 / u is nearly reached and nearly the target, so the
 // bound is at its tightest; h of either sign. The first was found by a review.
-std::vector<Segment> near_zero_segments(std::mt19937 &random) {
-  std::vector<Segment> segments = {{0x1.ff6272f5fddddp-2, -0x1.ffffad5c463e7p-21, 520483, 0x1p-18}};
+std::vector<Block> near_zero_segments(std::mt19937 &random) {
+  std::vector<Block> segments = {
+      {0x1.ff6272f5fddddp-2, -0x1.ffffad5c463e7p-21, 520483, longest_block, 0x1p-18}};
   std::uniform_int_distribution<int> fine(12, 30);
   std::uniform_real_distribution<double> below(0.9, 1.0);
   std::uniform_int_distribution<std::int32_t> centre(10000, 1 << 30);
@@ -439,25 +438,7 @@ std::vector<Segment> near_zero_segments(std::mt19937 &random) {
     const double reach = std::pow(0x1p-14 * unit, 0.25); // |h| T for the target remainder
     const double h = (k % 2 == 0 ? 1.0 : -1.0) * reach / (0.5 * longest_block) * below(random);
     const std::int32_t c = centre(random);
-    segments.push_back({(off(random) - c) * h, h, c - longest_block / 2, unit});
-  }
-  return segments;
-}
-
-// Segments with negative indices: a far from 0, h a power of two, and sample
-// points in [-2, 2].
-std::vector<Segment> negative_index_segments(std::mt19937 &random) {
-  std::vector<Segment> segments;
-  std::uniform_real_distribution<double> offset(4.0, 40.0);
-  std::uniform_real_distribution<double> point(-2.0, 2.0);
-  std::uniform_int_distribution<int> scale(18, 30);
-  std::uniform_int_distribution<int> fine(30, 40);
-  for (int k = 0; k < 30; ++k) {
-    const double sign = k % 2 == 0 ? 1.0 : -1.0;
-    const double a = sign * offset(random);
-    const double h = sign * std::ldexp(1.0, -scale(random));
-    const auto first = static_cast<std::int32_t>(std::fmax((point(random) - a) / h, -2e9));
-    segments.push_back({a, h, first, std::ldexp(1.0, -fine(random))});
+    segments.push_back({(off(random) - c) * h, h, c - longest_block / 2, longest_block, unit});
   }
   return segments;
 }
@@ -466,15 +447,16 @@ std::vector<Segment> negative_index_segments(std::mt19937 &random) {
 // large unit (a sum near 2^50 or beyond), so that the sample's and the
 // coefficients' roundings are small in units, and a short reach |h| T, so that
 // the Taylor remainder is too.
-std::vector<Segment> evaluation_segments(std::mt19937 &random) {
-  std::vector<Segment> segments;
+std::vector<Block> evaluation_segments(std::mt19937 &random) {
+  std::vector<Block> segments;
   std::uniform_int_distribution<int> coarse(-3, 10);
   std::uniform_real_distribution<double> scale(22.0, 34.0);
   std::uniform_real_distribution<double> a(-2.0, 2.0);
   std::uniform_int_distribution<std::int32_t> start(1, 1 << 20);
   for (int k = 0; k < 30; ++k) {
     const double h = (k % 2 == 0 ? 1.0 : -1.0) * std::exp2(-scale(random));
-    segments.push_back({a(random), h, start(random), std::ldexp(1.0, coarse(random))});
+    segments.push_back(
+        {a(random), h, start(random), longest_block, std::ldexp(1.0, coarse(random))});
   }
   return segments;
 }
@@ -491,10 +473,10 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
   std::mt19937 random(20261209);
   const struct {
     const char *name;
-    std::vector<Segment> segments;
+    std::vector<Block> segments;
   } regimes[] = {{"whole sums", whole_sum_segments(random)},
                  {"centred near 0", near_zero_segments(random)},
-                 {"negative indices", negative_index_segments(random)},
+                 {"negative indices", negative_index_blocks(random, 30, 30, 40)},
                  {"evaluation largest", evaluation_segments(random)}};
   double worst_near_zero = 0.0;
   for (const auto &regime : regimes) {
@@ -505,7 +487,7 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
     long samples = 0;
     long evaluation_largest = 0; // segments where the evaluation's part is the largest
     long not_positive = 0;       // segments with a part of the bound not above 0
-    for (const Segment &segment : regime.segments) {
+    for (const Block &segment : regime.segments) {
       const double a = segment.a;
       const double h = segment.h;
       const double unit = segment.unit;
