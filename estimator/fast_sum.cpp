@@ -73,7 +73,7 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
       reached = add_blocks(a, h, at, step.end, kernels.model);
       break;
     case Strategy::levels:
-      reached = add_levels(a, h, at, step.end, kernels.levels, tuning.levels_from_span);
+      reached = add_levels(a, h, at, step.end, kernels.levels, tuning);
       break;
     }
     if (tally != nullptr) {

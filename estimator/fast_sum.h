@@ -55,7 +55,7 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 // positive; add_levels also needs samples that never increase.
 Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel);
 Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum kernel,
-                   double levels_from_span);
+                   Tuning tuning);
 
 // A kernel set built into this program, and whether this processor has the
 // instructions it uses.

@@ -43,12 +43,13 @@ struct LevelRun {
 // A level kernel, for samples that never increase with i, 0 < first < last. The
 // sample at `first` rounds to `level` units and is no tie. It totals the rounded
 // samples from first up to `last`, locating where they drop below each level,
-// many levels at a time. It stops before a batch of levels that holds a tie or
-// whose total would reach `room` units, and after one whose samples per level
-// fail levels_pay(levels_from_span) or are fewer than one.
+// many levels at a time, by the inverse model where its segments are at least
+// levels_model_from_segment levels long. It stops before a batch of levels that
+// holds a tie or whose total would reach `room` units, and after one whose samples
+// per level fail levels_pay(levels_from_span) or are fewer than one.
 using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
-                              std::int32_t last, double level, double room,
-                              double levels_from_span);
+                              std::int32_t last, double level, double room, double levels_from_span,
+                              double levels_model_from_segment);
 
 // Whether level sums pay where `samples` samples hold `levels` levels: where a
 // level spans levels_from_span samples or more. The chooser asks it of its

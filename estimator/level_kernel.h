@@ -1,11 +1,14 @@
 // The level kernel, written once for every vector width: it locates, many levels
-// at a time, the first sample at or below each level's threshold and totals the
-// rounded samples from those places. level_sum.cpp says why the total is exact.
+// at a time, the first sample at or below each level's threshold, by the inverse
+// model where it serves and else by guess and confirmation, and totals the rounded
+// samples from those places. level_sum.cpp says why the total is exact.
 // Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_LEVEL_KERNEL_H
 #define PI_ESTIMATE_LEVEL_KERNEL_H
 
+#include "inverse_model.h"
 #include "kernels.h"
+#include "model_kernel.h"
 #include "numerics.h"
 #include "vector.h"
 
@@ -66,6 +69,29 @@ double bisect(double a, double h, double low, double last, double t) {
     }
   }
   return static_cast<double>(high);
+}
+
+// The first index j in (first, last] with f(a + j*h) <= t, or last if there is
+// none, for samples that never increase and f(a + first*h) > t, found from a
+// guess: a few steps from it, else by bisection. NaN where f(a + j*h) equals t
+// (a tie), unless j = last.
+double level_end(double a, double h, double first, double last, double t, double guess) {
+  const auto above_t = [a, h, t](double j) { return integrand(a + j * h) > t; };
+  double j = greater(first + 1.0, lesser(guess, last)); // a NaN guess gives first + 1
+  bool found = false;
+  for (int step = 0; step < 4 && !found; ++step) {
+    if (j > first + 1.0 && !above_t(j - 1.0)) {
+      j -= 1.0;
+    } else if (j < last && above_t(j)) {
+      j += 1.0;
+    } else {
+      found = true;
+    }
+  }
+  if (!found) {
+    j = bisect(a, h, first, last, t);
+  }
+  return j < last && integrand(a + j * h) == t ? __builtin_nan("") : j;
 }
 
 // Whether j is, for each lane's threshold t, the first index in (first, last]
@@ -137,6 +163,55 @@ Guesses guesses_below(double top, double a, double width, double unit, double le
   return guess;
 }
 
+// A segment of levels counted by the inverse model (inverse_model.h): how many
+// levels, the rounded samples they add from start on, in units, and where the
+// lowest level's samples end. No levels where the model does not decide them,
+// holds a tie or reaches last.
+struct LevelsByModel {
+  double levels, total, stop;
+};
+
+// The next segment of levels from top down, by the inverse model, where its
+// segments are at least `from_segment` levels long. Each level l's samples end
+// at j_l, decided by the model kernel or found from its guess; the samples from
+// start to the lowest level's end total, in units, (top - L) (stop - start) plus
+// the sum of j_l - start.
+template <typename Vec, typename Bits>
+LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
+                              double top, double start, double from_segment,
+                              std::int32_t previous) {
+  const std::int32_t L = inverse_segment(top, unit, h, previous);
+  if (L == 0 || L < from_segment) {
+    return {0.0, 0.0, 0.0};
+  }
+  const double lowest = top - (L - 1);
+  const Model model = level_model(a, h, unit, lowest, L);
+  if (!model.decides) {
+    return {0.0, 0.0, 0.0};
+  }
+  const double t_lowest = (lowest - 0.5) * unit;
+  const double stop = level_end(a, h, first, last, t_lowest,
+                                std::nearbyint(model_at<true>(model, -model.centre)) + model.base);
+  if (!(stop < last)) { // beyond the stretch, or a tie
+    return {0.0, 0.0, 0.0};
+  }
+  const auto exact = [a, h, unit, first, last, lowest](Vec i, Vec guess, auto undecided) {
+    for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+      if (undecided[lane] != 0) {
+        guess[lane] = level_end(a, h, first, last, (lowest + i[lane] - 0.5) * unit, guess[lane]);
+      }
+    }
+    return guess;
+  };
+  const Units ends = modelled_units<Vec, Bits, true>(0, L, model, exact);
+  if (ends.tie) {
+    return {0.0, 0.0, 0.0};
+  }
+  // Whole numbers: exact below 2^53, and at least 2^53 above, which the room rejects.
+  const double total = (top - L) * (stop - start) + (static_cast<double>(ends.total) - L * start);
+  return {static_cast<double>(L), total, stop};
+}
+
 // The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
 // It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
 // time (one, to narrow down a batch with a tie or the binade's top). For each
@@ -149,7 +224,8 @@ Guesses guesses_below(double top, double a, double width, double unit, double le
 // of its levels above zero, plus the lowest level minus one for every sample in it.
 template <typename Vec>
 LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int32_t last,
-                   double level, double room, double levels_from_span) {
+                   double level, double room, double levels_from_span,
+                   double levels_model_from_segment) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
   constexpr int most_chains = 32; // independent vectors, to hide latency
@@ -172,7 +248,28 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   double top = level;   // the batch's highest level
   int chains = most_chains;
   Guesses now = guesses_below(top, a, width, unit, most_levels);
+  int model_rests = 0;                  // batches to go before the inverse model is tried again
+  std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   for (;;) {
+    if (chains == most_chains && model_rests-- <= 0) {
+      const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
+          a, h, unit, first, last, top, start, levels_model_from_segment, segment);
+      if (step.levels > 0 && units + step.total < room) {
+        units += step.total;
+        segment = static_cast<std::int32_t>(step.levels);
+        const auto end = static_cast<std::int32_t>(step.stop);
+        if (step.stop - start < step.levels ||
+            !levels_pay(step.stop - start, step.levels, levels_from_span)) {
+          return {end, units, Stop::sparse, end};
+        }
+        top -= step.levels;
+        start = step.stop;
+        now = guesses_below(top, a, width, unit, most_levels);
+        continue;
+      }
+      model_rests = 8; // it does not serve here: not for the next few batches either
+      segment = longest_block;
+    }
     // The next batch's guesses, worked out while this batch's vectors run.
     const Guesses next = guesses_below(top - most_levels, a, width, unit, most_levels);
     const double batch = chains * lanes;

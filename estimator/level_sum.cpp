@@ -12,12 +12,16 @@
 //   m_i0 + ... + m_(J-1) = b * (J - i0) + sum over l = b+1, ..., n of (j_l - i0),
 //
 // where j_l, the first index with v_j <= (l - 1/2) u, marks the end of the samples
-// that round to l or more. The kernel locates every j_l exactly: a guess from the
-// inverse of the real integrand, confirmed by two exact samples (v_(j-1) above the
-// threshold, v_j not; level_kernel.h shows how it places them without dividing),
-// stepped or bisected where the guess was off. The result rests on the exact
-// samples and on monotonicity alone, never on the guess. A tie (v_j equal to a
-// threshold) can only be such a boundary sample, where the kernel sees it. Totals
+// that round to l or more. The kernel locates every j_l exactly, in one of two
+// ways. By guess and confirmation: a guess from the inverse of the real integrand,
+// confirmed by two exact samples (v_(j-1) above the threshold, v_j not;
+// level_kernel.h shows how it places them without dividing), stepped or bisected
+// where the guess was off; that result rests on the exact samples and on
+// monotonicity alone, never on the guess. Or by the inverse model, whose certified
+// bound decides j_l where it can (inverse_model.h), the other levels being placed
+// from exact samples as before. A tie (v_j equal to a threshold) can only be such
+// a boundary sample, where either way sees it: the inverse model decides only
+// levels whose boundary samples lie strictly on either side. Totals
 // are whole numbers of units, exact in doubles below 2^53, and the sum stays in its
 // binade while s / u plus the total stays below 2^53. With s >= 16, u >= 2^-48,
 // so every level (at most 4 / u + 1) and threshold is an exact double.
@@ -30,7 +34,7 @@
 #include <cmath>
 
 Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum kernel,
-                   double levels_from_span) {
+                   Tuning tuning) {
   const double unit = unit_of(at.sum);
   // The first sample's level; dividing by a power of two is exact.
   const double units = integrand(a + static_cast<double>(at.index) * h) / unit;
@@ -39,7 +43,7 @@ Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum k
     const std::int32_t next = at.index + 1;
     return {{next, add_samples_in_order(a, h, at.index, next, at.sum)}, Stop::done, next};
   }
-  const LevelRun run =
-      kernel(a, h, unit, at.index, end, level, 0x1p53 - at.sum / unit, levels_from_span);
+  const LevelRun run = kernel(a, h, unit, at.index, end, level, 0x1p53 - at.sum / unit,
+                              tuning.levels_from_span, tuning.levels_model_from_segment);
   return {{run.end, at.sum + run.units * unit}, run.why, run.until};
 }

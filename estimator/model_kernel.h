@@ -97,8 +97,9 @@ template <bool cubic, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec s)
 
 // The Units of the values v / u at i = first, ..., first + count - 1, each rounded
 // to the nearest whole number, decided by the model where it can (model.h) and
-// else by exact(i), which gives v / u at a vector of indices i. Vec, Bits and
-// count as for rounded_units().
+// else by exact(i, guess, undecided), which gives v / u at a vector of indices i,
+// at least in its undecided lanes, where the model's whole number is guess. Vec,
+// Bits and count as for rounded_units().
 //
 // Four chains of vectors, each with the model re-centred on its first vector's
 // lanes, step through the values in stretches of 32 vectors. For each stretch, a
@@ -152,7 +153,8 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
       if (any_lane(undecided)) {
         // v / u rounds to m = v / u - off; m - base and the model's n = p - distance
         // are whole numbers below 2^51. (tau + s) + centre is i, exactly.
-        const Vec units = exact((tau[c] + s) + model.centre);
+        const Vec units =
+            exact((tau[c] + s) + model.centre, (p - distance) + model.base, undecided);
         const Vec off = off_nearest(units);
         ties |= (Bits)(undecided & ((off == 0.5) | (off == -0.5) | (units != units)));
         corrections += undecided ? ((units - off) - model.base) - (p - distance) : Vec{};
@@ -183,7 +185,9 @@ double modelled_sample_sum(double a, double h, std::int32_t first, std::int32_t 
                            double unit) {
   static_assert(chains == 4, "the kernel merges the notes of four chains");
   const double per_unit = 1.0 / unit;
-  const auto exact = [a, h, per_unit](Vec i) { return integrand(a + i * h) * per_unit; };
+  const auto exact = [a, h, per_unit](Vec i, Vec /*guess*/, auto /*undecided*/) {
+    return integrand(a + i * h) * per_unit;
+  };
   const std::int32_t longest = model_segment(h, unit);
   Units all{0, false};
   for (std::int32_t done = 0; done < count;) {

@@ -9,10 +9,12 @@
 
 // A threshold of 0 uses a strategy wherever it applies; infinity never.
 struct Tuning {
-  double model_from_segment; // blocks by the model where its segments are this
-                             // many samples long or longer (else dividing blocks)
-  double levels_from_span;   // level sums where a level spans this many samples
-                             // or more (and the samples never increase)
+  double model_from_segment;        // blocks by the model where its segments are this
+                                    // many samples long or longer (else dividing blocks)
+  double levels_from_span;          // level sums where a level spans this many samples
+                                    // or more (and the samples never increase)
+  double levels_model_from_segment; // level sums place levels' ends by the inverse
+                                    // model where its segments hold this many levels
 };
 
 // A processor family: its vendor ("intel", "amd" or "" for another) and its

@@ -26,6 +26,13 @@ using Bits8 = std::uint64_t __attribute__((vector_size(8 * sizeof(std::uint64_t)
 
 template <typename Vec> constexpr int lanes_of = sizeof(Vec) / sizeof(double);
 
+// The vector of 64-bit unsigned integers as wide as Vec.
+template <typename Vec> struct BitsFor;
+template <> struct BitsFor<Double2> { using type = Bits2; };
+template <> struct BitsFor<Double4> { using type = Bits4; };
+template <> struct BitsFor<Double8> { using type = Bits8; };
+template <typename Vec> using BitsOf = typename BitsFor<Vec>::type;
+
 // Independent vectors that a kernel keeps in flight, to hide the latency of each.
 constexpr int chains = 4;
 

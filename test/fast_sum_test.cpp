@@ -3,6 +3,8 @@
 // gives most samples; and the model's error bound.
 #include "estimator.h"
 #include "fast_sum.h"
+#include "inverse_model.h"
+#include "level_kernel.h"
 #include "model_kernel.h"
 #include "numerics.h"
 #include "tuning.h"
@@ -56,16 +58,18 @@ protected:
     const double start = f(a) + f(b);
     const double in_order = add_samples_in_order(a, h, 1, n, start);
     const KernelSet kernels = GetParam().kernels;
-    // As the program chooses; level sums and the model wherever they apply (even
-    // where they cost more); blocks that divide, and blocks by the model wherever
-    // it applies, without level sums.
+    // As the program chooses; level sums (placing levels' ends by guess and
+    // confirmation, or by the inverse model) and the model wherever they apply
+    // (even where they cost more); blocks that divide, and blocks by the model
+    // wherever it applies, without level sums.
     const struct {
       const char *name;
       Tuning tuning;
     } strategies[] = {{"dispatched", tuning_here(kernels)},
-                      {"levels", {0.0, 0.0}},
-                      {"division", {INFINITY, INFINITY}},
-                      {"model", {0.0, INFINITY}}};
+                      {"levels", {0.0, 0.0, INFINITY}},
+                      {"levels by the model", {0.0, 0.0, 0.0}},
+                      {"division", {INFINITY, INFINITY, INFINITY}},
+                      {"model", {0.0, INFINITY, INFINITY}}};
     for (const auto &strategy : strategies) {
       const double fast = add_interior_samples(a, h, n, start, kernels, strategy.tuning);
       EXPECT_EQ(bits_of(fast), bits_of(in_order))
@@ -272,8 +276,13 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                       std::int32_t end) { return add_blocks(a, h, at, end, k.divide); }},
       {"model", [](const KernelSet &k, double a, double h, Progress at,
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
-      {"levels", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, 0.0);
+      {"levels",
+       [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY});
+       }},
+      {"levels by the model",
+       [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0});
        }}};
   for (const auto &c : cases) {
     for (const auto &strategy : strategies) {
@@ -330,6 +339,93 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
     }
   }
   EXPECT_GT(checked, 0) << "no expectations for " << kernels.name;
+}
+
+// A stretch of samples for a level kernel, which never increase: a >= 0, h > 0,
+// from `first` to `last`, with the sum's unit.
+struct Stretch {
+  double a, h;
+  std::int32_t first, last;
+  double unit;
+};
+
+// Stretches of 2^20 samples where the inverse model serves: from sample points
+// from 1/32 to 2 on, levels of 2 to 64 samples, and h as small as 2^-44, so that
+// samples fall on a threshold (ties) now and then.
+std::vector<Stretch> inverse_stretches() {
+  std::mt19937 random(20261211);
+  std::uniform_real_distribution<double> point(0.03125, 2.0);
+  std::uniform_real_distribution<double> scale(30.0, 44.0);
+  std::uniform_real_distribution<double> span(1.0, 6.0);
+  std::uniform_real_distribution<double> part(0.1, 0.9);
+  std::vector<Stretch> stretches;
+  for (int k = 0; k < 16; ++k) {
+    const double x = point(random); // the first sample point
+    const double h = std::exp2(-scale(random));
+    const auto first = static_cast<std::int32_t>(std::fmin(part(random) * x / h, 2e9));
+    const double a = x - first * h;
+    const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
+    // A unit for which a level spans about 2^span samples, at most 2^-6.
+    const double unit =
+        std::fmin(std::exp2(std::round(std::log2(std::exp2(span(random)) * h * slope))), 0x1p-6);
+    stretches.push_back({a, h, first, first + (1 << 20), unit});
+  }
+  return stretches;
+}
+
+// The level kernel with levels' ends placed by the inverse model and without:
+// where each run stops, its total must be the samples from first on, rounded to
+// multiples of the unit one by one, with no tie among them. The inverse models'
+// own decisions, replayed for each stretch's first segment, show that undecided
+// levels and ties were met.
+TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
+  const KernelSet kernels = GetParam().kernels;
+  long undecided = 0;
+  long ties = 0;
+  long by_model = 0; // stretches whose first segment the inverse model decides
+  long reached = 0;  // samples that the runs with the inverse model totalled
+  for (const Stretch &s : inverse_stretches()) {
+    const double units_first = f(s.a + s.first * s.h) / s.unit;
+    const double level = std::nearbyint(units_first);
+    if (std::fabs(units_first - level) == 0.5) {
+      continue;
+    }
+    for (const double inverse_from : {0.0, static_cast<double>(INFINITY)}) {
+      const LevelRun run =
+          kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51, 0.0, inverse_from);
+      double rounded = 0.0;
+      bool tie = false;
+      for (std::int32_t i = s.first; i < run.end; ++i) {
+        const double units = f(s.a + i * s.h) / s.unit;
+        rounded += std::nearbyint(units);
+        tie = tie || std::fabs(units - std::nearbyint(units)) == 0.5;
+      }
+      EXPECT_EQ(run.units, rounded) << "inverse from " << inverse_from << ", a=" << s.a
+                                    << " h=" << s.h << " first=" << s.first << " unit=" << s.unit;
+      EXPECT_FALSE(tie) << "a=" << s.a << " h=" << s.h << " first=" << s.first;
+      reached += inverse_from == 0.0 ? run.end - s.first : 0;
+    }
+    const std::int32_t L = inverse_segment(level, s.unit, s.h, longest_block);
+    const Model model = level_model(s.a, s.h, s.unit, level - (L - 1), L);
+    if (L == 0 || !model.decides) {
+      continue;
+    }
+    ++by_model;
+    for (std::int32_t i = 0; i < L; ++i) {
+      const double p = model_at<true>(model, i - model.centre);
+      undecided += std::fabs(p - std::nearbyint(p)) > model.limit ? 1 : 0;
+      const double t = (level - (L - 1) + i - 0.5) * s.unit;
+      ties += std::isnan(level_end(s.a, s.h, s.first, s.last, t, std::nearbyint(p) + model.base))
+                  ? 1
+                  : 0;
+    }
+  }
+  std::printf("[          ] inverse model: %ld stretches, %ld samples totalled, %ld undecided "
+              "levels, %ld ties\n",
+              by_model, reached, undecided, ties);
+  EXPECT_GT(by_model, 8);
+  EXPECT_GT(undecided, 0);
+  EXPECT_GT(ties, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FastSum, testing::ValuesIn(all_paths()), path_name);
@@ -540,6 +636,100 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
     }
   }
   EXPECT_GT(worst_near_zero, 0.99);
+}
+
+// X(y) = sqrt(4/y - 1), where g crosses y, to about 2^-100.
+Wide exact_inverse(double y) {
+  const double q = 4.0 / y;
+  const double q_rest = std::fma(-q, y, 4.0) / y; // 4/y = q + q_rest, to 2^-106 of it
+  const Wide w = plus(two_sum(q, -1.0), q_rest);
+  const double root = std::sqrt(w.hi);
+  return two_sum(root, (std::fma(-root, root, w.hi) + w.lo) / (2.0 * root));
+}
+
+// The inverse model's bound itself, over segments of levels where it decides:
+// at counts up to the largest over [0, 1], and where its parts are largest
+// (crossings near the model's reach, x = 1/64, and h as small as 2^-44 with
+// a > 0). For each level, the polynomial as the kernels compute it lies within
+// the approximation and evaluation parts of V = t* + 1/2 - base, with t* the
+// real crossing index from reference values; and the samples next to the
+// crossing lie within δ indices of where the real integrand would put them
+// (their error over the local slope). The largest ratios show how tight the
+// parts are; each must stay below 1.
+TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
+  std::mt19937 random(20261212);
+  std::uniform_real_distribution<double> point(0.02, 1.0);
+  std::uniform_real_distribution<double> near_reach(0.016, 0.03);
+  std::uniform_real_distribution<double> scale(36.0, 44.0);
+  std::uniform_int_distribution<int> fine(20, 34);
+  struct Place {
+    double a, h, x; // levels from the one at the sample point x down
+    double unit;
+  };
+  std::vector<Place> places;
+  for (const std::int32_t n : {1 << 27, 189812531, INT32_MAX, 1 << 30}) {
+    for (int k = 0; k < 6; ++k) {
+      const double h = interval_width(0.0, 1.0, n);
+      const double x = point(random);
+      places.push_back({0.0, h, x, unit_near(0.0, h, static_cast<std::int32_t>(x / h))});
+    }
+  }
+  for (int k = 0; k < 16; ++k) { // sample indices below 2^31, as the program's
+    const double x = k % 2 == 0 ? near_reach(random) : point(random);
+    const double h = std::exp2(-scale(random));
+    const double first = std::floor(std::fmin(0.5 * x / h, 2e9));
+    places.push_back({x - first * h, h, x, std::ldexp(1.0, -fine(random))});
+  }
+  double worst_approximation = 0.0;
+  double worst_sampling = 0.0;
+  long levels = 0;
+  long not_positive = 0;
+  for (const Place &place : places) {
+    const double a = place.a;
+    const double h = place.h;
+    const double unit = place.unit;
+    const double top = std::nearbyint(f(place.x) / unit);
+    const std::int32_t L = inverse_segment(top, unit, h, longest_block);
+    const double lowest = top - (L - 1);
+    const Model model = level_model(a, h, unit, lowest, L);
+    if (L == 0 || !model.decides) {
+      continue;
+    }
+    not_positive += model.sampling > 0.0 && model.approximation > 0.0 ? 0 : 1;
+    for (std::int32_t i = 0; i < L; ++i) {
+      const Wide x = exact_inverse((lowest + i - 0.5) * unit);
+      const Wide from_a = plus(x, -a);
+      const double index = from_a.hi / h;
+      const Wide crossing = two_sum(index, (std::fma(-index, h, from_a.hi) + from_a.lo) / h);
+      const Wide V = plus(crossing, 0.5 - model.base);
+      for (const int lanes : {2, 4, 8}) {
+        for (const bool fuse : {false, true}) {
+          const double computed = kernel_value(model, 0, i, lanes, fuse);
+          worst_approximation =
+              std::max(worst_approximation,
+                       distance(V, Wide{computed, 0.0}) / (model.approximation + model.evaluation));
+        }
+      }
+      const double j = std::ceil(crossing.hi);
+      for (const double k : {j - 1.0, j}) {
+        const double sample_point = a + k * h;
+        const Wide g = exact_sample(a, h, static_cast<std::int32_t>(k));
+        const double slope =
+            8.0 * sample_point /
+            ((1.0 + sample_point * sample_point) * (1.0 + sample_point * sample_point));
+        const double shift = distance(Wide{integrand(sample_point), 0.0}, g) / (slope * h);
+        worst_sampling = std::max(worst_sampling, shift / model.sampling);
+      }
+      ++levels;
+    }
+  }
+  std::printf("[          ] %ld levels: largest error %.3g of the approximation and evaluation "
+              "parts, sample shift %.3g of δ\n",
+              levels, worst_approximation, worst_sampling);
+  EXPECT_GT(levels, 100000);
+  EXPECT_EQ(not_positive, 0);
+  EXPECT_LT(worst_approximation, 1.0);
+  EXPECT_LT(worst_sampling, 1.0);
 }
 
 using SlowFastSum = FastSum;
