@@ -2,14 +2,15 @@
 //
 // At a few counts: the in-order loop; the block sum that divides out every sample,
 // and the one by the model where it pays (level sums never); the dispatched sum
-// with the thresholds measured on an Intel Xeon (as they were before the table
-// had other processors); the dispatched sum with this processor's tuning; and for
+// as before the processor table and the inverse model (the Intel Xeon's
+// thresholds, levels' ends by guess and confirmation only); the dispatched sum
+// with this processor's tuning; and for
 // each kernel set this processor can run, its dividing blocks, its dispatched sum
 // and its bound (the same samples summed unordered, inexactly).
 //
 // A scan of four counts per octave from 2^20 to the largest, timing the dividing
-// block sum, the sum with the Xeon's thresholds and the dispatched sum at each,
-// and the in-order loop at some.
+// block sum, the sum as before and the dispatched sum at each, and the in-order
+// loop at some.
 //
 // The tune_ runs find where each strategy starts to pay on this processor, for
 // each kernel set it can run: the whole sum with each threshold forced, at the
@@ -83,7 +84,7 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY};
+constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 8192 samples, or never, from N = 2^19 to
@@ -91,14 +92,16 @@ constexpr Tuning dividing_only{INFINITY, INFINITY};
 // 2^29.5 (every half octave).
 constexpr std::array<double, 7> model_thresholds = {256, 512, 1024, 2048, 4096, 8192, INFINITY};
 constexpr std::array<double, 6> level_thresholds = {2, 3, 4, 5, 6, INFINITY};
+constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 
 std::string threshold_name(double threshold) {
   return std::isinf(threshold) ? "never" : std::to_string(static_cast<int>(threshold));
 }
 
 // The tune_ runs for one kernel set: the whole sum over [0, 1] with each model
-// threshold (level sums never), then with each level sums threshold (the model
-// as this processor's tuning has it).
+// threshold (level sums never); then with each level sums threshold and each
+// threshold of the inverse model in level sums (the other thresholds as this
+// processor's tuning has them), from N = 2^26 up.
 void register_tuning(const KernelSet &kernels) {
   const std::string set = kernels.name;
   const Tuning tuning = tuning_for(kernels.name, this_processor());
@@ -106,14 +109,24 @@ void register_tuning(const KernelSet &kernels) {
     for (int q = 38; q <= 49; ++q) {
       const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
       register_sum("tune_model/" + set + "/" + threshold_name(model_from), n,
-                   tuned(kernels, {model_from, INFINITY}));
+                   tuned(kernels, {model_from, INFINITY, INFINITY}));
     }
   }
   for (const double levels_from : level_thresholds) {
     for (int q = 52; q <= 59; ++q) {
       const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
       register_sum("tune_levels/" + set + "/" + threshold_name(levels_from), n,
-                   tuned(kernels, {tuning.model_from_segment, levels_from}));
+                   tuned(kernels, {tuning.model_from_segment, levels_from,
+                                   tuning.levels_model_from_segment}));
+    }
+  }
+  for (const double inverse_from : inverse_thresholds) {
+    for (int q = 52; q <= 62; ++q) {
+      const auto n =
+          static_cast<std::int32_t>(std::fmin(std::round(std::exp2(q / 2.0)), INT32_MAX));
+      register_sum(
+          "tune_inverse/" + set + "/" + threshold_name(inverse_from), n,
+          tuned(kernels, {tuning.model_from_segment, tuning.levels_from_span, inverse_from}));
     }
   }
 }
@@ -178,8 +191,8 @@ private:
     if (ms_["scan_fast"].empty()) {
       return;
     }
-    std::printf("\n%12s %12s %12s %12s %12s %10s %10s\n", "N", "in order", "blocks", "xeon tuned",
-                "dispatched", "vs blocks", "vs xeon");
+    std::printf("\n%12s %12s %12s %12s %12s %10s %10s\n", "N", "in order", "blocks", "before",
+                "dispatched", "vs blocks", "vs before");
     for (const auto &[n, ms] : ms_["scan_fast"]) {
       const auto plain = ms_["scan_in_order"].find(n);
       char plain_ms[32] = "";
@@ -187,11 +200,11 @@ private:
         std::snprintf(plain_ms, sizeof plain_ms, "%.3f", plain->second);
       }
       const double block_ms = ms_["scan_blocks"][n];
-      const double xeon_ms = ms_["scan_xeon"][n];
-      std::printf("%12d %12s %12.3f %12.3f %12.3f %9.2fx %9.2fx\n", n, plain_ms, block_ms, xeon_ms,
-                  ms, block_ms / ms, xeon_ms / ms);
+      const double before_ms = ms_["scan_before"][n];
+      std::printf("%12d %12s %12.3f %12.3f %12.3f %9.2fx %9.2fx\n", n, plain_ms, block_ms,
+                  before_ms, ms, block_ms / ms, before_ms / ms);
     }
-    for (const std::string sum : {"xeon", "fast"}) {
+    for (const std::string sum : {"before", "fast"}) {
       const auto &times = ms_["scan_" + sum];
       const auto worst =
           std::max_element(times.begin(), times.end(),
@@ -239,14 +252,26 @@ private:
   void report_tuning() {
     for (const SumPath &path : built_paths()) {
       const std::string set = path.kernels.name;
-      if (ms_["tune_model/" + set + "/never"].empty()) {
+      // Each sweep that ran gives its threshold; the others stay as the table has them.
+      const Tuning now = tuning_for(path.kernels.name, this_processor());
+      const auto swept = [this, &set](const std::string &sweep) {
+        return !ms_["tune_" + sweep + "/" + set + "/never"].empty();
+      };
+      if (!swept("model") && !swept("levels") && !swept("inverse")) {
         continue;
       }
-      const double model_from = best_threshold("tune_model/" + set, model_thresholds);
-      const double levels_from = best_threshold("tune_levels/" + set, level_thresholds);
+      const double model_from = swept("model")
+                                    ? best_threshold("tune_model/" + set, model_thresholds)
+                                    : now.model_from_segment;
+      const double levels_from = swept("levels")
+                                     ? best_threshold("tune_levels/" + set, level_thresholds)
+                                     : now.levels_from_span;
+      const double inverse_from = swept("inverse")
+                                      ? best_threshold("tune_inverse/" + set, inverse_thresholds)
+                                      : now.levels_model_from_segment;
       const Processor processor = this_processor();
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g}, \"%s\"},\n", set.c_str(),
-                  processor.vendor, processor.family, model_from, levels_from,
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g}, \"%s\"},\n", set.c_str(),
+                  processor.vendor, processor.family, model_from, levels_from, inverse_from,
                   processor_name().c_str());
     }
   }
@@ -262,12 +287,15 @@ int main(int argc, char **argv) {
   const auto paths = built_paths();
   const KernelSet fastest = fastest_kernels();
   const Tuning tuning = tuning_for(fastest.name, this_processor());
-  const Tuning xeon = tuning_for(fastest.name, {"intel", 0});
+  // As the sum was before the processor table and the inverse model: the Intel
+  // Xeon's thresholds, and levels' ends by guess and confirmation only.
+  Tuning before = tuning_for(fastest.name, {"intel", 0});
+  before.levels_model_from_segment = INFINITY;
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
-    register_sum("model", n, tuned(fastest, {tuning.model_from_segment, INFINITY}));
-    register_sum("xeon", n, tuned(fastest, xeon));
+    register_sum("model", n, tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY}));
+    register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {
       if (!paths[p].runnable) {
@@ -288,7 +316,7 @@ int main(int argc, char **argv) {
       register_sum("scan_in_order", scan[s], in_order);
     }
     register_sum("scan_blocks", scan[s], tuned(fastest, dividing_only));
-    register_sum("scan_xeon", scan[s], tuned(fastest, xeon));
+    register_sum("scan_before", scan[s], tuned(fastest, before));
     register_sum("scan_fast", scan[s], tuned(fastest, tuning));
   }
   for (const SumPath &path : paths) {

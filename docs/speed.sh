@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Draws docs/speed.svg: the time of the interior-sample sum against the number of
 # intervals N, on log-log axes, for the plain in-order loop, the block sum that
-# divides out every sample, the dispatched sum with the thresholds measured on an
-# Intel Xeon, and the dispatched sum with this processor's (blocks by the model,
-# and level sums). Runs the benchmark's scan in
+# divides out every sample, the dispatched sum as before the processor table and
+# the inverse model (the Intel Xeon's thresholds, levels' ends by guess and
+# confirmation), and the dispatched sum with this processor's thresholds (blocks
+# by the model, and level sums by the inverse model). Runs the benchmark's scan in
 # the release build (building it if needed; it takes a few minutes), or reads the
 # JSON output of an earlier run given as the argument
 # (pi-estimate-bench --benchmark_out=FILE --benchmark_out_format=json). Needs
@@ -23,11 +24,11 @@ if [[ $# -eq 0 ]]; then
 fi
 
 # One line a count: N, then the milliseconds of the in-order loop, the dividing
-# block sum, the sum with the Xeon's thresholds and the dispatched sum, "?" where
-# one was not timed.
+# block sum, the sum as before and the dispatched sum, "?" where one was not
+# timed.
 python3 - "$json" >"$data" <<'PYTHON'
 import json, sys
-columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_xeon": 2,
+columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_before": 2,
            "scan_fast": 3}
 rows = {}
 for run in json.load(open(sys.argv[1]))["benchmarks"]:
@@ -54,7 +55,7 @@ set key top left
 set datafile missing "?"
 plot "$data" using 1:2 with linespoints pt 7 ps 0.7 lw 2 title "plain loop", \
      "$data" using 1:3 with linespoints pt 5 ps 0.5 lw 2 title "blocks, dividing every sample", \
-     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "dispatched, the Intel Xeon's thresholds", \
-     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched, this processor's thresholds"
+     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "dispatched as before: Xeon's thresholds, levels by guess and confirmation", \
+     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched: this processor's thresholds, levels by the inverse model"
 PLOT
 echo "wrote docs/speed.svg"
