@@ -255,7 +255,12 @@ private:
       // Each sweep that ran gives its threshold; the others stay as the table has them.
       const Tuning now = tuning_for(path.kernels.name, this_processor());
       const auto swept = [this, &set](const std::string &sweep) {
-        return !ms_["tune_" + sweep + "/" + set + "/never"].empty();
+        std::string name = "tune_";
+        name += sweep;
+        name += "/";
+        name += set;
+        name += "/never";
+        return !ms_[name].empty();
       };
       if (!swept("model") && !swept("levels") && !swept("inverse")) {
         continue;

@@ -56,6 +56,8 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 }
 
 double add_interior_samples(double a, double h, std::int32_t n, double sum, KernelSet kernels,
+                            // Three doubles, by value like every parameter here.
+                            // cppcheck-suppress passedByValue
                             Tuning tuning, Tally *tally) {
   Reached reached{{1, sum}, Stop::done, 1};
   while (reached.at.index < n) {
