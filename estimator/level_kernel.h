@@ -57,7 +57,7 @@ inline double tests_margin(double /*m*/) { return 0.0; }
 
 // The first index j in (low, last) with f(a + j*h) <= t, or last if there is
 // none, for samples that never increase and f(a + low*h) > t: by bisection.
-double bisect(double a, double h, double low, double last, double t) {
+inline double bisect(double a, double h, double low, double last, double t) {
   auto below = static_cast<std::int64_t>(low);
   auto high = static_cast<std::int64_t>(last);
   while (high - below > 1) {
@@ -75,7 +75,7 @@ double bisect(double a, double h, double low, double last, double t) {
 // none, for samples that never increase and f(a + first*h) > t, found from a
 // guess: a few steps from it, else by bisection. NaN where f(a + j*h) equals t
 // (a tie), unless j = last.
-double level_end(double a, double h, double first, double last, double t, double guess) {
+inline double level_end(double a, double h, double first, double last, double t, double guess) {
   const auto above_t = [a, h, t](double j) { return integrand(a + j * h) > t; };
   double j = greater(first + 1.0, lesser(guess, last)); // a NaN guess gives first + 1
   bool found = false;
@@ -144,7 +144,7 @@ struct Guesses {
   double s, g, w;
 };
 
-Guesses guesses_below(double top, double a, double width, double unit, double levels) {
+inline Guesses guesses_below(double top, double a, double width, double unit, double levels) {
   Guesses guess{};
   guess.m = (top - 0.5) * unit;
   const double inverse = 1.0 / guess.m;
