@@ -472,8 +472,8 @@ Wide times(Wide x, double y) {
 
 // 4 / (1 + X^2) at the exact point X = a + i h, and the model's polynomial at t,
 // each with its arithmetic exact to about 2^-100.
-Wide exact_sample(double a, double h, std::int32_t i) {
-  const Wide x = plus(times(Wide{static_cast<double>(i), 0.0}, h), a);
+Wide exact_sample(double a, double h, double i) {
+  const Wide x = plus(times(Wide{i, 0.0}, h), a);
   const Wide square = times(x, x.hi); // hi^2 + hi lo; the other hi lo follows
   const Wide one_plus = two_sum(1.0, square.hi);
   const Wide d = two_sum(one_plus.hi, one_plus.lo + (square.lo + x.hi * x.lo));
@@ -713,7 +713,7 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
       const double j = std::ceil(crossing.hi);
       for (const double k : {j - 1.0, j}) {
         const double sample_point = a + k * h;
-        const Wide g = exact_sample(a, h, static_cast<std::int32_t>(k));
+        const Wide g = exact_sample(a, h, k);
         const double slope =
             8.0 * sample_point /
             ((1.0 + sample_point * sample_point) * (1.0 + sample_point * sample_point));
