@@ -549,7 +549,7 @@ std::vector<Block> evaluation_segments(std::mt19937 &random) {
   std::uniform_real_distribution<double> scale(22.0, 34.0);
   std::uniform_real_distribution<double> a(-2.0, 2.0);
   std::uniform_int_distribution<std::int32_t> start(1, 1 << 20);
-  for (int k = 0; k < 30; ++k) {
+  for (int k = 0; k < 60; ++k) { // the part is largest in about half of them
     const double h = (k % 2 == 0 ? 1.0 : -1.0) * std::exp2(-scale(random));
     segments.push_back(
         {a(random), h, start(random), longest_block, std::ldexp(1.0, coarse(random))});
