@@ -137,9 +137,8 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
   model.c3 = -((5.0 * x2 * x2 - 2.0 * x2) + 1.0) * q4 / (1024.0 * x5) * (u * u * u / h);
   model.cubic = true;
 
-  const double slope_near = 8.0 * x_near / ((1.0 + x_near * x_near) * (1.0 + x_near * x_near));
-  const double slope_far = 8.0 * x_far / ((1.0 + x_far * x_far) * (1.0 + x_far * x_far));
-  const double m = lesser(slope_near, slope_far) * (1.0 - 0x1p-40);
+  const auto slope = [](double x) { return 8.0 * x / ((1.0 + x * x) * (1.0 + x * x)); }; // |g'|
+  const double m = lesser(slope(x_near), slope(x_far)) * (1.0 - 0x1p-40);
   const double G = 4.0 / (1.0 + x_near * x_near);
   const double E = 0x1p-53 * (3.0 * G + 5.2 * (x_far + 2.0 * h)) * (1.0 + 0x1p-40);
   const double delta = E / (h * m) * (1.0 + 0x1p-40);
