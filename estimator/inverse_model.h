@@ -7,7 +7,9 @@
 // For the real integrand g(x) = 4 / (1 + x^2) at the exact points a + t h
 // (a >= 0, h > 0), the crossing lies at the real index t*(l) = (X(t_l) - a) / h,
 // with X(y) = sqrt(4/y - 1), the inverse of g on x >= 0. Symbols as in model.h:
-// L levels, centre l_c = first level + T, s = l - l_c, |s| <= T = L/2.
+// L levels, centre l_c = first level + T, s = l - l_c, |s| <= T = L/2. The
+// segment's crossings lie from x_near, at its top level, to x_far, at its lowest,
+// each as computed and widened by 2^-20 of x.
 //
 // [δ, as "sampling"] A sample v_j differs from g at the exact point X_j = a + j h
 // by at most E = 2^-53 (3 G + 2.6 (|j h| + x_j)) (model.h's [e_sample] and
@@ -17,28 +19,36 @@
 // and j >= t* + δ gives v_j < t_l. So where no whole number lies within δ of t*,
 // j_l = ⌈t*⌉, the sample there lies strictly below t_l (no tie) and the one
 // before strictly above. |g'(x)| = 8x / (1 + x^2)^2 rises up to x = 1/√3 and then
-// falls, so m is its smaller value at the ends of the segment's crossings,
-// widened by 2^-20 of x (more than δ h, which the model checks).
+// falls, so m is its smaller value at x_near and x_far (the widening is more than
+// δ h, which the model checks).
 //
 // The values the kernel rounds are V_l = t*(l) + 1/2 - base: where V_l lies more
 // than δ from every half-integer, it rounds to j_l - base. The polynomial is the
 // Taylor cubic P(s) of (X(y_c' + s u) - a) / h + 1/2 - base at y_c' = g(x_c),
-// where x_c is X(y_c), y_c = (l_c - 1/2) u, as computed; its coefficients are
+// where x_c is X(y_c), y_c = (l_c - 1/2) u, as computed. From dx/dy = 1/g'(x) =
+// -(1 + x^2)^2 / (8x), each derivative of X is the x-derivative of the one before
+// times dx/dy:
 //
-//   d0 = (x_c - a) / h,  d1 = -(1 + x^2)^2 / (8x) u / h,
-//   d2 = (3x^2 - 1)(1 + x^2)^3 / (128 x^3) u^2 / h,
-//   d3 = -(5x^4 - 2x^2 + 1)(1 + x^2)^4 / (1024 x^5) u^3 / h  (x = x_c),
+//   X'    = -(1 + x^2)^2 / (8x),
+//   X''   = (3x^2 - 1)(1 + x^2)^3 / (64 x^3),
+//   X'''  = -3 (5x^4 - 2x^2 + 1)(1 + x^2)^4 / (512 x^5),
+//   X'''' = 3 (35x^6 - 15x^4 + 9x^2 - 5)(1 + x^2)^5 / (4096 x^7),
 //
-// that is X^(k)(y_c') u^k / (k! h), from X' = 1/g', X'' = -g''/g'^3 and
-// X''' = (3 g''^2 - g' g''') / g'^5. Its "approximation" parts, in indices:
+// and the coefficients are d_k = X^(k)(y_c') u^k / (k! h) (x = x_c), with
+// d0 = (x_c - a) / h. Their "approximation" parts, in indices:
 // - [e_centre] x_c lies within dx = 2^-53 ((4/y_c + w) / (2 x_c) + x_c) of X(y_c)
 //   (4/y_c, w = 4/y_c - 1 and the square root each round once), so y_c' within
 //   2.6 dx of y_c, which moves X(y + s u) by at most 2.6 dx / m;
-// - [e_taylor] X is analytic on the disc |y - y_c'| <= ρ = θ min(y_c, 4 - y_c),
-//   θ <= 7/8, which avoids the singularities at 0 and 4 (y_c' is within 2^-40 y_c
-//   of y_c), and there |X| <= M = sqrt(4 / (y_c (1 - 2^-40) - ρ) + 1). By Cauchy's
-//   estimate the cubic's remainder at |s u| <= r = T u is at most
-//   M (r/ρ)^4 / (1 - r/ρ), over h; the smallest of θ = 1/2, 3/4, 7/8 is taken;
+// - [e_taylor] Lagrange's remainder: the cubic errs at s by X''''(ξ) (s u)^4 / 24
+//   for some ξ between y_c' and y_c' + s u, whose crossing lies in [x_near, x_far]
+//   (y_c' is within 2^-40 y_c of y_c, which moves x by far less than the
+//   widening). There (1 + x^2)^5 <= (1 + x_far^2)^5 and x^7 >= x_near^7; and
+//   35x^6 - 15x^4 + 9x^2 - 5, a rising term less another, lies between its value
+//   with x_near in the first and x_far in the second and the reverse, so its
+//   magnitude is at most the larger of theirs. So the remainder is at most
+//   (1 + x_far^2)^5 |35x^6 - ...|max (T u)^4 / (32768 x_near^7 h); as computed,
+//   the two differences err by less than 2^-48 of the terms at x_far, which is
+//   added, and the rest are products and quotients of positive terms;
 // - [e_coeff] the coefficients' roundings: n_k = 2, 8, 17, 25 (with the computed
 //   magnitude's own, 3, 9, 18, 26) relative to the magnitudes A0 = |d0| (x_c - a
 //   rounds to within 2^-53 of its own magnitude, and so does the quotient), |d1|,
@@ -65,55 +75,40 @@ namespace {
 // The inverse model serves crossings from this x on.
 constexpr double inverse_reach = 0x1p-6;
 
-// The Taylor remainder, in indices, that a segment of levels may reach.
+// The Taylor remainder, in indices, that a segment of levels may reach. About 2e
+// of the levels are undecided, each costing a few exact samples and a second pass
+// over its stretch in the kernel; longer segments cost less to set up.
 constexpr double inverse_remainder_target = 0x1p-12;
 
-// [e_taylor] The Cauchy bound on the cubic's remainder, in indices, for levels
-// within r of y_c (in threshold), with h the interval width.
-inline double inverse_remainder(double y_c, double r, double h) {
-  const double room = lesser(y_c, 4.0 - y_c);
-  double best = INFINITY;
-  const double thetas[] = {0.5, 0.75, 0.875};
-  for (const double theta : thetas) {
-    const double rho = theta * room;
-    if (!(r < 0.5 * rho)) {
-      continue;
-    }
-    const double M = std::sqrt(4.0 / (y_c * (1.0 - 0x1p-40) - rho) + 1.0);
-    const double q = r / rho;
-    best = lesser(best, M * (q * q * q * q) / (1.0 - q) / h);
-  }
-  return best * (1.0 + 0x1p-40);
-}
+// X(y), where the real integrand crosses y, as computed.
+inline double crossing(double y) { return std::sqrt(4.0 / y - 1.0); }
 
-// The levels a segment of the inverse model holds for levels from `top` down: a
-// power of two, from block_quantum to longest_block and at most top, whose
-// remainder stays within the target, tried from twice `previous` (the last
-// segment's) down; 0 where even the shortest does not serve. Segments change
-// slowly from one to the next, so this takes one or two tries.
-inline std::int32_t inverse_segment(double top, double u, double h, std::int32_t previous) {
-  for (std::int32_t L = lesser(2 * previous, longest_block); L >= block_quantum; L /= 2) {
-    if (L <= top) {
-      const double y_c = (top - 0.5 * L + 0.5) * u;
-      if (inverse_remainder(y_c, 0.5 * L * u, h) <= inverse_remainder_target) {
-        return L;
-      }
-    }
-  }
-  return 0;
+// [e_taylor] The bound on the cubic's remainder, in indices, for crossings from
+// x_near to x_far and levels within r of the centre (in threshold).
+inline double inverse_remainder(double x_near, double x_far, double r, double h) {
+  const double near2 = x_near * x_near;
+  const double far2 = x_far * x_far;
+  const auto rising = [](double x2) { return (35.0 * x2 * x2 + 9.0) * x2; }; // 35x^6 + 9x^2
+  const auto falling = [](double x2) { return 15.0 * x2 * x2 + 5.0; };       // 15x^4 + 5
+  const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
+                      0x1p-48 * (rising(far2) + falling(far2));
+  const double q = 1.0 + far2;
+  const double x7 = near2 * near2 * near2 * x_near;
+  const double r4 = r * r * r * r;
+  return q * q * q * q * q * most / (32768.0 * x7) * r4 / h * (1.0 + 0x1p-40);
 }
 
 // The inverse model for the L levels from `lowest` up (see above), with t = l -
-// lowest - T: the kernel's index i is l - lowest.
-inline Model level_model(double a, double h, double u, double lowest, std::int32_t L) {
+// lowest - T: the kernel's index i is l - lowest. x_near and x_far are the
+// segment's widened crossings, and e_taylor their remainder bound.
+inline Model level_model(double a, double h, double u, double lowest, std::int32_t L, double x_near,
+                         double x_far, double e_taylor) {
   Model model{};
   const double T = 0.5 * L;
   model.centre = T;
   const double y_c = (lowest + T - 0.5) * u;
   const double y_low = (lowest - 0.5) * u;            // the farthest crossing's threshold
   const double y_high = (lowest + (L - 1) - 0.5) * u; // the nearest crossing's
-  const double x_near = std::sqrt(4.0 / y_high - 1.0) * (1.0 - 0x1p-20);
-  const double x_far = std::sqrt(4.0 / y_low - 1.0) * (1.0 + 0x1p-20);
   const bool holds = a >= 0.0 && a <= model_reach && h >= 0x1p-60 && h <= 1.0 && y_low > 0.0 &&
                      y_high < 4.0 && x_near >= inverse_reach && x_far <= model_reach &&
                      u >= 0x1p-48 && u <= 0x1p-4;
@@ -144,7 +139,6 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
   const double delta = E / (h * m) * (1.0 + 0x1p-40);
   const double dx = 0x1p-53 * ((4.0 / y_c + w) / (2.0 * x_c) + x_c) * (1.0 + 0x1p-40);
   const double e_centre = 2.6 * dx / (h * m) * (1.0 + 0x1p-40);
-  const double e_taylor = inverse_remainder(y_c, T * u, h);
   const double A0 = std::fabs(d0);
   const double A2 = (3.0 * x2 + 1.0) * q3 / (128.0 * x3) * (u * u / h);
   const double A3 = ((5.0 * x2 * x2 + 2.0 * x2) + 1.0) * q4 / (1024.0 * x5) * (u * u * u / h);
@@ -153,6 +147,32 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
   // The widening covers δ, and d0 + 1/2 is exact.
   const bool within = delta * h <= 0x1p-21 * x_near && std::fabs(d0) < 0x1p50;
   return certified(model, L, delta, e_centre + e_taylor + e_coeff, within);
+}
+
+// A segment of the inverse model: how many levels it holds (0 for none) and
+// their model.
+struct InverseSegment {
+  std::int32_t levels;
+  Model model;
+};
+
+// The longest segment of levels from `top` down whose remainder stays within the
+// target: a power of two from `longest` (one of block_quantum to longest_block)
+// down, at least `shortest` and block_quantum long and at most top. Segments
+// change slowly from one to the next, so from twice the last one's length this
+// takes one or two tries.
+inline InverseSegment inverse_segment(double a, double h, double u, double top,
+                                      std::int32_t longest, double shortest) {
+  const double x_near = crossing((top - 0.5) * u) * (1.0 - 0x1p-20);
+  for (std::int32_t L = longest; L >= block_quantum && L >= shortest; L /= 2) {
+    const double lowest = top - (L - 1);
+    const double x_far = crossing((lowest - 0.5) * u) * (1.0 + 0x1p-20);
+    const double e_taylor = inverse_remainder(x_near, x_far, 0.5 * L * u, h);
+    if (L <= top && e_taylor <= inverse_remainder_target) { // NaN fails
+      return {L, level_model(a, h, u, lowest, L, x_near, x_far, e_taylor)};
+    }
+  }
+  return {0, Model{}};
 }
 
 } // namespace

@@ -171,27 +171,28 @@ struct LevelsByModel {
   double levels, total, stop;
 };
 
-// The next segment of levels from top down, by the inverse model, where its
-// segments are at least `from_segment` levels long. Each level l's samples end
-// at j_l, decided by the model kernel or found from its guess; the samples from
+// The next segment of levels from top down, by the inverse model, at most
+// `longest` and at least `shortest` levels long. Each level l's samples end at
+// j_l, decided by the model kernel or found from its guess; the samples from
 // start to the lowest level's end total, in units, (top - L) (stop - start) plus
 // the sum of j_l - start.
 template <typename Vec, typename Bits>
 LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
-                              double top, double start, double from_segment,
-                              std::int32_t previous) {
-  const std::int32_t L = inverse_segment(top, unit, h, previous);
-  if (L == 0 || L < from_segment) {
+                              double top, double start, std::int32_t longest, double shortest) {
+  const InverseSegment segment = inverse_segment(a, h, unit, top, longest, shortest);
+  const Model &model = segment.model;
+  if (segment.levels == 0 || !model.decides) {
     return {0.0, 0.0, 0.0};
   }
+  const std::int32_t L = segment.levels;
   const double lowest = top - (L - 1);
-  const Model model = level_model(a, h, unit, lowest, L);
-  if (!model.decides) {
-    return {0.0, 0.0, 0.0};
+  // Where the lowest level's samples end: where the model says, if it decides
+  // (model_at errs by no more than the kernel's evaluation), else found from there.
+  const double p = model_at<true>(model, -model.centre);
+  double stop = std::nearbyint(p) + model.base;
+  if (!(std::fabs(p - std::nearbyint(p)) <= model.limit && stop > first && stop < last)) {
+    stop = level_end(a, h, first, last, (lowest - 0.5) * unit, stop);
   }
-  const double t_lowest = (lowest - 0.5) * unit;
-  const double stop = level_end(a, h, first, last, t_lowest,
-                                std::nearbyint(model_at<true>(model, -model.centre)) + model.base);
   if (!(stop < last)) { // beyond the stretch, or a tie
     return {0.0, 0.0, 0.0};
   }
@@ -253,7 +254,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   for (;;) {
     if (chains == most_chains && model_rests-- <= 0) {
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
-          a, h, unit, first, last, top, start, levels_model_from_segment, segment);
+          a, h, unit, first, last, top, start, lesser(2 * segment, longest_block),
+          levels_model_from_segment);
       if (step.levels > 0 && units + step.total < room) {
         units += step.total;
         segment = static_cast<std::int32_t>(step.levels);
