@@ -88,14 +88,17 @@ constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 8192 samples, or never, from N = 2^19 to
-// 2^24.5; level sums from 2 to 6 samples a level, or never, from N = 2^26 to
-// 2^29.5 (every half octave).
+// 2^24.5; level sums from 1.25 to 6 samples a level, or never, from N = 2^26 to
+// 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
+// N = 2^26 to the largest (every half octave).
 constexpr std::array<double, 7> model_thresholds = {256, 512, 1024, 2048, 4096, 8192, INFINITY};
-constexpr std::array<double, 6> level_thresholds = {2, 3, 4, 5, 6, INFINITY};
+constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 
 std::string threshold_name(double threshold) {
-  return std::isinf(threshold) ? "never" : std::to_string(static_cast<int>(threshold));
+  char name[16];
+  std::snprintf(name, sizeof name, "%g", threshold);
+  return std::isinf(threshold) ? "never" : name;
 }
 
 // The tune_ runs for one kernel set: the whole sum over [0, 1] with each model
