@@ -692,7 +692,7 @@ Wide exact_inverse(double y) {
 // real crossing index from reference values; and the samples next to the
 // crossing lie within δ indices of where the real integrand would put them
 // (their error over the local slope). The largest ratios show how tight the
-// parts are; each must stay below 1.
+// parts are; each must stay below 1, and the first come close to it.
 TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   std::mt19937 random(20261212);
   std::uniform_real_distribution<double> point(0.02, 1.0);
@@ -768,6 +768,9 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   EXPECT_EQ(not_positive, 0);
   EXPECT_LT(worst_approximation, 1.0);
   EXPECT_LT(worst_sampling, 1.0);
+  // At the largest counts the remainder is the largest part, and at a segment's
+  // ends nearly reached: else the test does not visit where the bound is tightest.
+  EXPECT_GT(worst_approximation, 0.9);
 }
 
 using SlowFastSum = FastSum;
