@@ -15,6 +15,7 @@ struct Tuning {
                                     // or more (and the samples never increase)
   double levels_model_from_segment; // level sums place levels' ends by the inverse
                                     // model where its segments hold this many levels
+                                    // or more
 };
 
 // A processor family: its vendor ("intel", "amd" or "" for another) and its
