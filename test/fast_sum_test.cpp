@@ -373,10 +373,11 @@ std::vector<Stretch> inverse_stretches() {
   // And four whose first segment ends at a level that the model leaves undecided
   // and whose nearest whole number lies before that level's samples end (one
   // past it would total the same): found by trying one top level after
-  // another, with levels of about 6 samples and segments as long as the
-  // remainder allows (so that the lowest level's error nears the bound).
-  const double h = 0x1p-20;
-  const double unit = 0x1p-16;
+  // another, with levels of 16 / |f'(x)| samples (6.2 or more) and segments as
+  // long as the remainder allows (so that the lowest level's error nears the
+  // bound). About 19 levels qualify here, the fourth within the first sixth.
+  const double h = 0x1p-21;
+  const double unit = 0x1p-17;
   for (double top = std::floor(f(0.1) / unit); stretches.size() < 20 && top * unit > 2.0;
        top -= 1.0) {
     const InverseSegment segment = inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
