@@ -163,6 +163,14 @@ inline Guesses guesses_below(double top, double a, double width, double unit, do
   return guess;
 }
 
+// Whether level sums go on after a batch or segment of `levels` levels whose
+// samples number `samples`: where they pay, and where there are at least as many
+// samples as levels (with fewer, most levels hold no sample, whatever the
+// threshold; blocks are cheaper from there).
+inline bool levels_go_on(double samples, double levels, double levels_from_span) {
+  return samples >= levels && levels_pay(samples, levels, levels_from_span);
+}
+
 // A segment of levels counted by the inverse model (inverse_model.h): how many
 // levels, the rounded samples they add from start on, in units, and where the
 // lowest level's samples end. No levels where the model does not decide them,
@@ -187,10 +195,12 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
   const std::int32_t L = segment.levels;
   const double lowest = top - (L - 1);
   // Where the lowest level's samples end: where the model says, if it decides
-  // (model_at errs by no more than the kernel's evaluation), else found from there.
+  // (model_at errs by no more than the kernel's evaluation; the sample at first
+  // lies above every level here, so that end is past first), else found from there.
   const double p = model_at<true>(model, -model.centre);
-  double stop = std::nearbyint(p) + model.base;
-  if (!(std::fabs(p - std::nearbyint(p)) <= model.limit && stop > first && stop < last)) {
+  const double nearest = std::nearbyint(p);
+  double stop = nearest + model.base;
+  if (!(std::fabs(p - nearest) <= model.limit)) {
     stop = level_end(a, h, first, last, (lowest - 0.5) * unit, stop);
   }
   if (!(stop < last)) { // beyond the stretch, or a tie
@@ -260,8 +270,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         units += step.total;
         segment = static_cast<std::int32_t>(step.levels);
         const auto end = static_cast<std::int32_t>(step.stop);
-        if (step.stop - start < step.levels ||
-            !levels_pay(step.stop - start, step.levels, levels_from_span)) {
+        if (!levels_go_on(step.stop - start, step.levels, levels_from_span)) {
           return {end, units, Stop::sparse, end};
         }
         top -= step.levels;
@@ -339,9 +348,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     if (stop == last) {
       return {end, units, Stop::done, end};
     }
-    // Blocks are cheaper from here; with fewer samples than levels, most levels
-    // hold no sample, whatever the threshold.
-    if (stop - start < batch || !levels_pay(stop - start, batch, levels_from_span)) {
+    if (!levels_go_on(stop - start, batch, levels_from_span)) {
       return {end, units, Stop::sparse, end};
     }
     top -= batch;

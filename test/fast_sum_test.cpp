@@ -450,11 +450,12 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
     for (std::int32_t i = 0; i < L; ++i) {
       const double p = model_at<true>(model, i - model.centre);
       const bool open = std::fabs(p - std::nearbyint(p)) > model.limit;
+      const double guess = std::nearbyint(p) + model.base;
       const double t = (level - (L - 1) + i - 0.5) * s.unit;
-      const double end = level_end(s.a, s.h, s.first, s.last, t, std::nearbyint(p) + model.base);
+      const double end = level_end(s.a, s.h, s.first, s.last, t, guess);
       undecided += open ? 1 : 0;
       ties += std::isnan(end) ? 1 : 0;
-      misplaced_ends += i == 0 && open && end > std::nearbyint(p) + model.base ? 1 : 0;
+      misplaced_ends += i == 0 && open && end > guess ? 1 : 0;
     }
   }
   std::printf("[          ] inverse model: %ld stretches, %ld samples totalled, %ld undecided "
