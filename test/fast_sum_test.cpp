@@ -349,7 +349,7 @@ struct Stretch {
   double unit;
 };
 
-// Stretches of 2^20 samples where the inverse model serves: 16 from sample points
+// Stretches where the inverse model serves: 16 of 2^20 samples from sample points
 // from 1/32 to 2 on, levels of 2 to 64 samples, and h as small as 2^-44, so that
 // samples fall on a threshold (ties) now and then.
 std::vector<Stretch> inverse_stretches() {
@@ -397,6 +397,9 @@ std::vector<Stretch> inverse_stretches() {
       stretches.push_back({0.0, h, start, start + (1 << 20), unit});
     }
   }
+  // And one with far fewer samples than levels (about a thousandth of a sample a
+  // level), which level sums must leave before its end whatever the threshold.
+  stretches.push_back({0.0, 0x1p-10, 100, 1000, 0x1p-20});
   return stretches;
 }
 
@@ -419,14 +422,22 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
     if (std::fabs(units_first - level) == 0.5) {
       continue;
     }
-    // With the inverse model and without; and with it for one step only (levels
-    // never pay after it), so that where that step's samples end must be exact.
+    // With the inverse model and without; and each for one step only (levels
+    // never pay after it), so that where that step's samples end must be exact,
+    // and the run must end before the stretch does. So must a run over fewer
+    // samples than the levels it crosses, whatever the threshold.
+    const bool fewer_samples_than_levels =
+        s.last - s.first < level - f(s.a + s.last * s.h) / s.unit;
     const struct {
       double inverse_from, levels_from_span;
-    } runs[] = {{0.0, 0.0}, {INFINITY, 0.0}, {0.0, 0x1p30}};
+    } runs[] = {{0.0, 0.0}, {INFINITY, 0.0}, {0.0, 0x1p30}, {INFINITY, 0x1p30}};
     for (const auto [inverse_from, levels_from_span] : runs) {
       const LevelRun run = kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51,
                                           levels_from_span, inverse_from);
+      if (levels_from_span > 1.0 || fewer_samples_than_levels) {
+        EXPECT_NE(run.why, Stop::done) << "inverse from " << inverse_from << ", levels from "
+                                       << levels_from_span << ", first=" << s.first;
+      }
       double rounded = 0.0;
       bool tie = false;
       for (std::int32_t i = s.first; i < run.end; ++i) {
