@@ -3,18 +3,15 @@
 #ifndef PI_ESTIMATE_UNORDERED_H
 #define PI_ESTIMATE_UNORDERED_H
 
+#include "kernel_sets.h"
+
 #include <cstdint>
 
-namespace baseline {
-double unordered_sum(double a, double h, std::int32_t n);
-}
-#if defined(__x86_64__)
-namespace avx2 {
-double unordered_sum(double a, double h, std::int32_t n);
-}
-namespace avx512 {
-double unordered_sum(double a, double h, std::int32_t n);
-}
-#endif
+#define PI_ESTIMATE_DECLARE_UNORDERED(set, runs)                                                  \
+  namespace set {                                                                                  \
+  double unordered_sum(double a, double h, std::int32_t n);                                        \
+  }
+PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_DECLARE_UNORDERED)
+#undef PI_ESTIMATE_DECLARE_UNORDERED
 
 #endif

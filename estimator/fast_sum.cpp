@@ -95,24 +95,25 @@ bool levels_span(double unit, double x, double h, double levels_from_span) {
   return levels_pay(unit * (d * d), std::fabs(8.0 * x * h), levels_from_span);
 }
 
-// Whether the model decides samples from the point x on more cheaply than division.
+// Whether the model decides samples from the point x on more cheaply than division:
+// where a segment of model_from_segment samples would keep the Taylor remainder
+// within its target. Up to longest_block that is where the model's own segments
+// are that long; a longer threshold asks for a remainder that much smaller at the
+// longest segments, and so for fewer undecided samples.
 bool model_pays(double x, double h, double unit, double model_from_segment) {
-  return std::fabs(x) <= model_reach && model_segment(h, unit) >= model_from_segment;
+  return std::fabs(x) <= model_reach &&
+         taylor_remainder(3, h, 0.5 * model_from_segment, unit) <= remainder_target;
 }
 
 } // namespace
 
 std::array<SumPath, path_count> built_paths() {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
-  return {{{avx512::kernel_set, static_cast<bool>(__builtin_cpu_supports("avx512f") &&
-                                                  __builtin_cpu_supports("avx512dq"))},
-           {avx2::kernel_set,
-            static_cast<bool>(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))},
-           {baseline::kernel_set, true}}};
-#else
-  return {{{baseline::kernel_set, true}}};
 #endif
+#define PI_ESTIMATE_PATH(set, runs) SumPath{set::kernel_set, static_cast<bool>(runs)},
+  return {{PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_PATH)}};
+#undef PI_ESTIMATE_PATH
 }
 
 KernelSet fastest_kernels() {

@@ -64,11 +64,9 @@ struct SumPath {
   bool runnable;
 };
 
-#if defined(__x86_64__)
-constexpr std::size_t path_count = 3;
-#else
-constexpr std::size_t path_count = 1;
-#endif
+#define PI_ESTIMATE_ONE_MORE(set, runs) +1
+constexpr std::size_t path_count = 0 PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_ONE_MORE);
+#undef PI_ESTIMATE_ONE_MORE
 
 // The kernel sets built into this program, widest first.
 std::array<SumPath, path_count> built_paths();

@@ -11,16 +11,26 @@
 // segment's crossings lie from x_near, at its top level, to x_far, at its lowest,
 // each as computed and widened by 2^-20 of x.
 //
-// [δ, as "sampling"] A sample v_j differs from g at the exact point X_j = a + j h
-// by at most E = 2^-53 (3 G + 2.6 (|j h| + x_j)) (model.h's [e_sample] and
-// [e_point], not divided by u), with G = g at the segment's nearest crossing and
-// |j h| <= x_j for a >= 0. Where |g'| >= m between X_j and X(t_l), an index
-// j <= t* - δ, δ = E / (h m), has g(X_j) >= t_l + δ h m > t_l + E, so v_j > t_l;
-// and j >= t* + δ gives v_j < t_l. So where no whole number lies within δ of t*,
-// j_l = ⌈t*⌉, the sample there lies strictly below t_l (no tie) and the one
-// before strictly above. |g'(x)| = 8x / (1 + x^2)^2 rises up to x = 1/√3 and then
-// falls, so m is its smaller value at x_near and x_far (the widening is more than
-// δ h, which the model checks).
+// [δ, as "sampling"] j_l = ⌈t*⌉ as soon as the sample before it lies strictly
+// above t_l and the sample at it strictly below: the computed samples never
+// increase, so every earlier one lies above and every later one below, and none
+// is a tie. Only those two samples decide, and their exact points X_j = a + j h
+// lie within h of the crossing X(t_l), which lies in [x_near, x_far]: X_j lies in
+// [x_near - h, x_far + h]. A sample differs from g(X_j) by at most 2^-53 (3 g(x_j)
+// + 2.6 (|j h| + x_j)) (model.h's [e_sample] and [e_point], not divided by u),
+// with |j h| <= x_j for a >= 0. As g falls from x = 0 on, that is at most
+//
+//   E = 2^-53 (3 G + 5.2 (x_far + h)),  G = g(max(x_near - h, 0)),
+//
+// where the computed point x_j differs from X_j by less than 2^-52 of it, which
+// moves both terms by less than the 2^-40 margin kept on E. Where |g'| >= m
+// between X(t_l) and X(t_l) ± δ h, δ = E / (h m), the sample before, at an index
+// j <= t* - δ, has g(X_j) >= t_l + δ h m = t_l + E, so v_j > t_l (strictly: E
+// covers every rounding strictly); the sample at j >= t* + δ has v_j < t_l alike.
+// So where no whole number lies within δ of t*, j_l = ⌈t*⌉, and neither sample
+// is a tie. |g'(x)| = 8x / (1 + x^2)^2 rises up to x = 1/√3 and then falls, so m
+// is its smaller value at x_near and x_far, which the widening puts more than δ h
+// beyond the crossings (the model checks that).
 //
 // The values the kernel rounds are V_l = t*(l) + 1/2 - base: where V_l lies more
 // than δ from every half-integer, it rounds to j_l - base. The polynomial is the
@@ -134,8 +144,9 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
 
   const auto slope = [](double x) { return 8.0 * x / ((1.0 + x * x) * (1.0 + x * x)); }; // |g'|
   const double m = lesser(slope(x_near), slope(x_far)) * (1.0 - 0x1p-40);
-  const double G = 4.0 / (1.0 + x_near * x_near);
-  const double E = 0x1p-53 * (3.0 * G + 5.2 * (x_far + 2.0 * h)) * (1.0 + 0x1p-40);
+  const double x_before = greater(x_near - h, 0.0); // where the samples before may lie
+  const double G = 4.0 / (1.0 + x_before * x_before);
+  const double E = 0x1p-53 * (3.0 * G + 5.2 * (x_far + h)) * (1.0 + 0x1p-40);
   const double delta = E / (h * m) * (1.0 + 0x1p-40);
   const double dx = 0x1p-53 * ((4.0 / y_c + w) / (2.0 * x_c) + x_c) * (1.0 + 0x1p-40);
   const double e_centre = 2.6 * dx / (h * m) * (1.0 + 0x1p-40);

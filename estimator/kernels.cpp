@@ -38,6 +38,7 @@ constexpr const char *set_name = "unfused";
 namespace PI_ESTIMATE_KERNEL_SET {
 
 constexpr KernelSet kernel_set = {set_name, rounded_sample_sum<Vec, Bits>,
-                                  modelled_sample_sum<Vec, Bits>, level_run<Vec>};
+                                  modelled_sample_sum<Vec, Bits>, level_run<Vec>,
+                                  modelled_values<Vec>};
 
 } // namespace PI_ESTIMATE_KERNEL_SET

@@ -4,6 +4,8 @@
 #ifndef PI_ESTIMATE_KERNELS_H
 #define PI_ESTIMATE_KERNELS_H
 
+#include "kernel_sets.h"
+
 #include <cstdint>
 
 // Blocks are whole numbers of quanta, at most longest_block samples long.
@@ -61,6 +63,13 @@ inline bool levels_pay(double samples, double levels, double levels_from_span) {
 }
 } // namespace
 
+// A model's values as the model kernel evaluates them, before they are rounded:
+// at i = first, ..., first + count - 1 (count a multiple of block_quantum), into
+// values. The tests of the model's bound read the kernel's own arithmetic here.
+struct Model; // model.h
+using ModelValues = void (*)(const Model &model, std::int32_t first, std::int32_t count,
+                             double *values);
+
 // The kernels of one instruction set.
 struct KernelSet {
   const char *name; // avx512, avx2, sse2 (the x86 baseline), generic (others
@@ -68,24 +77,20 @@ struct KernelSet {
   BlockSum divide;  // blocks, every sample divided out
   BlockSum model;   // blocks, most samples decided by a model
   LevelSum levels;  // level sums
+  ModelValues values; // the model kernel's values, for tests
 };
 
 // Each set's kernels, in a namespace named after the instruction set that
-// kernels.cpp was compiled for: baseline (SSE2 on x86, NEON on aarch64, what the
-// compiler makes of two-lane vectors elsewhere), avx2 (with FMA) and avx512 (with
-// AVX-512DQ). Each is a constant, initialized before the program starts, so that
-// learning a set's kernels runs no code compiled for instructions that this
-// processor may lack; only calling them does.
-namespace baseline {
-extern const KernelSet kernel_set;
-}
-#if defined(__x86_64__)
-namespace avx2 {
-extern const KernelSet kernel_set;
-}
-namespace avx512 {
-extern const KernelSet kernel_set;
-}
-#endif
+// kernels.cpp was compiled for (kernel_sets.h lists them): baseline (SSE2 on x86,
+// NEON on aarch64, what the compiler makes of two-lane vectors elsewhere), avx2
+// (with FMA) and avx512 (with AVX-512DQ). Each is a constant, initialized before
+// the program starts, so that learning a set's kernels runs no code compiled for
+// instructions that this processor may lack; only calling them does.
+#define PI_ESTIMATE_DECLARE_KERNEL_SET(set, runs)                                                 \
+  namespace set {                                                                                  \
+  extern const KernelSet kernel_set;                                                               \
+  }
+PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_DECLARE_KERNEL_SET)
+#undef PI_ESTIMATE_DECLARE_KERNEL_SET
 
 #endif

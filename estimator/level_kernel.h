@@ -257,12 +257,12 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   double start = first; // where the batch's samples start
   double units = 0.0;   // the rounded samples before start, in units
   double top = level;   // the batch's highest level
-  int chains = most_chains;
+  int batch_chains = most_chains;
   Guesses now = guesses_below(top, a, width, unit, most_levels);
   int model_rests = 0;                  // batches to go before the inverse model is tried again
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   for (;;) {
-    if (chains == most_chains && model_rests-- <= 0) {
+    if (batch_chains == most_chains && model_rests-- <= 0) {
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
           a, h, unit, first, last, top, start, lesser(2 * segment, longest_block),
           levels_model_from_segment);
@@ -283,7 +283,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     }
     // The next batch's guesses, worked out while this batch's vectors run.
     const Guesses next = guesses_below(top - most_levels, a, width, unit, most_levels);
-    const double batch = chains * lanes;
+    const double batch = batch_chains * lanes;
     // Doubles just above and just below every threshold t = m - lowered here.
     const double margin = tests_margin(now.m);
     Vec j[most_chains]; // the guesses, then where each level's samples end
@@ -292,12 +292,12 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       const Vec c1 = Vec{} + now.c1;
       const Vec c2 = Vec{} + now.c2;
       const Vec c3 = Vec{} + now.c3;
-      for (int c = 0; c < chains; ++c) {
+      for (int c = 0; c < batch_chains; ++c) {
         const Vec k = offset[c];
         j[c] = mul_add(k, mul_add(k, mul_add(k, c3, c2), c1), c0);
       }
     } else {
-      for (int c = 0; c < chains; ++c) {
+      for (int c = 0; c < batch_chains; ++c) {
         const Vec r = offset[c] * now.s;
         const Vec x2 = now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r))));
         const Vec x = each_lane(x2, [](double y) { return __builtin_sqrt(y); });
@@ -305,7 +305,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       }
     }
     Mask off{};
-    for (int c = 0; c < chains; ++c) {
+    for (int c = 0; c < batch_chains; ++c) {
       const Vec guess = each_lane(j[c], [](double y) { return __builtin_rint(y); });
       j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
       j[c] = j[c] > after_first ? j[c] : after_first;
@@ -317,7 +317,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     }
     Mask tie{};
     if (any_lane(off)) { // rare
-      for (int c = 0; c < chains; ++c) {
+      for (int c = 0; c < batch_chains; ++c) {
         Mask tie_here{};
         j[c] = correct(a, h, first_index, last_index, now.m - lowered[c], j[c], tie_here);
         tie |= tie_here;
@@ -325,9 +325,9 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     }
     // Whole numbers below 2^53 add up exactly in any order; a true total of 2^53
     // or more comes out at least 2^53, since rounding is monotone.
-    const double stop = j[chains - 1][lanes - 1];
+    const double stop = j[batch_chains - 1][lanes - 1];
     Vec reached{}; // where the samples that reach each level above zero end
-    for (int c = 0; c < chains; ++c) {
+    for (int c = 0; c < batch_chains; ++c) {
       reached += top >= batch ? j[c] : (now.m - lowered[c] > 0.0 ? j[c] : Vec{});
     }
     double counted = -lesser(top, batch) * start; // how many samples reach them
@@ -336,8 +336,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     }
     const double total = greater(top - batch, 0.0) * (stop - start) + counted;
     if (any_lane(tie) || !(units + total < room)) {
-      if (chains > 1) { // narrow it down to one vector of levels
-        chains = 1;
+      if (batch_chains > 1) { // narrow it down to one vector of levels
+        batch_chains = 1;
         continue;
       }
       return {static_cast<std::int32_t>(start), units, Stop::tie_or_top,
@@ -352,8 +352,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       return {end, units, Stop::sparse, end};
     }
     top -= batch;
-    now = chains == most_chains ? next : guesses_below(top, a, width, unit, most_levels);
-    chains = most_chains;
+    now = batch_chains == most_chains ? next : guesses_below(top, a, width, unit, most_levels);
+    batch_chains = most_chains;
     start = stop;
   }
 }

@@ -55,9 +55,8 @@
 #include <cmath>
 #include <cstdint>
 
-namespace {
-
-// A segment's model (see the top of this file). Where the quadratic is close
+// A segment's model (see the top of this file). A plain aggregate with external
+// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). Where the quadratic is close
 // enough, c3 is 0 and the kernel leaves it out. The bound's parts are kept apart
 // for the tests.
 struct Model {
@@ -71,6 +70,8 @@ struct Model {
   double limit; // 1/2 - e
   bool decides; // whether the bound holds and e <= 2^-5, L R < 2^40
 };
+
+namespace {
 
 // The model with the evaluation's part of its bound, the decision limit and the
 // polynomial's sum, given its polynomial (centre, base, c0 to c3, cubic) and the

@@ -95,11 +95,41 @@ template <bool cubic, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec s)
   return mul_add(mul_add(inner, s, q.q1), s, q.q0);
 }
 
+// The chains of vectors that step through a model's values from index `first` on:
+// vector k (counted from first) holds the values at first + k * lanes + lane, in
+// chain k % chains, at the step s = step_of(k) from its chain's first vector.
+template <typename Vec> struct Chains {
+  Vec tau[chains]; // i - centre at the chains' first vectors, exact
+  Shifted<Vec> shifted[chains];
+};
+
+template <bool cubic, typename Vec> Chains<Vec> chains_from(const Model &model, std::int32_t first) {
+  constexpr int lanes = lanes_of<Vec>;
+  Vec lane_number{};
+  for (int lane = 0; lane < lanes; ++lane) {
+    lane_number[lane] = lane;
+  }
+  Chains<Vec> all{};
+  for (int c = 0; c < chains; ++c) {
+    all.tau[c] = lane_number + (static_cast<double>(first + c * lanes) - model.centre);
+    all.shifted[c] = shifted_to<cubic>(model, all.tau[c]);
+  }
+  return all;
+}
+
+template <typename Vec> Vec step_of(std::int32_t k) {
+  return Vec{} + static_cast<double>((k - k % chains) * lanes_of<Vec>);
+}
+
 // The Units of the values v / u at i = first, ..., first + count - 1, each rounded
 // to the nearest whole number, decided by the model where it can (model.h) and
 // else by exact(i, guess, undecided), which gives v / u at a vector of indices i,
-// at least in its undecided lanes, where the model's whole number is guess. Vec,
-// Bits and count as for rounded_units().
+// at least in its undecided lanes, where the model's whole number is guess. Vec
+// and Bits as for rounded_units(); count must be a whole number of vectors for
+// every chain (a multiple of chains * lanes, as every multiple of block_quantum
+// is): the passes below step through whole rounds of chains, and the model's sum
+// counts exactly `count` values. Another count is refused as a tie would be
+// (nothing totalled, and the caller adds the values exactly).
 //
 // Four chains of vectors, each with the model re-centred on its first vector's
 // lanes, step through the values in stretches of 32 vectors. For each stretch, a
@@ -110,18 +140,16 @@ template <bool cubic, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec s)
 template <typename Vec, typename Bits, bool cubic, typename Exact>
 Units modelled_units(std::int32_t first, std::int32_t count, const Model &model, Exact exact) {
   constexpr int lanes = lanes_of<Vec>;
-  constexpr int stretch = 32; // vectors
+  constexpr int stretch = 32; // vectors, a multiple of chains
+  static_assert(block_quantum % (chains * lanes) == 0 && stretch % chains == 0,
+                "blocks and stretches are whole rounds of chains");
+  if (count % (chains * lanes) != 0) {
+    return {0, true};
+  }
   const Vec limit = Vec{} + model.limit;
-  Vec lane_number{};
-  for (int lane = 0; lane < lanes; ++lane) {
-    lane_number[lane] = lane;
-  }
-  Vec tau[chains]; // i - centre at the chains' first vectors, exact
-  Shifted<Vec> shifted[chains];
-  for (int c = 0; c < chains; ++c) {
-    tau[c] = lane_number + (static_cast<double>(first + c * lanes) - model.centre);
-    shifted[c] = shifted_to<cubic>(model, tau[c]);
-  }
+  const Chains<Vec> start = chains_from<cubic, Vec>(model, first);
+  const auto &tau = start.tau;
+  const auto &shifted = start.shifted;
 
   Vec distances[chains] = {}; // the sums of the d
   Vec corrections{};          // the undecided values' whole numbers less the model's
@@ -146,7 +174,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     // Some values are undecided: compute those.
     for (int k = 0; k < vectors; ++k) {
       const int c = k % chains;
-      const Vec s = Vec{} + static_cast<double>(done + (k - c) * lanes);
+      const Vec s = step_of<Vec>(done / lanes + k);
       const Vec p = shifted_at<cubic>(shifted[c], s);
       const Vec distance = off_nearest(p);
       const auto undecided = ~((Vec)((Bits)distance & magnitude_bits) <= limit);
@@ -172,10 +200,34 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     correction_sum += corrections[lane];
   }
   const double wholes = std::nearbyint(model.total - distance_sum) + correction_sum;
-  // Unsigned arithmetic wraps: add the base once for every value.
+  // Unsigned arithmetic wraps: add the base once for every value. The base is a
+  // whole number below 2^51 in magnitude, of either sign: it converts exactly to a
+  // signed integer, and that to an unsigned one modulo 2^64.
+  const auto base = static_cast<std::uint64_t>(static_cast<std::int64_t>(model.base));
   all.total = static_cast<std::uint64_t>(static_cast<std::int64_t>(wholes)) +
-              static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(model.base);
+              static_cast<std::uint64_t>(count) * base;
   return all;
+}
+
+// The model's values p̂ at i = first, ..., first + count - 1 (count a multiple of
+// block_quantum), as modelled_units evaluates them, into values: the kernel's own
+// arithmetic, for the tests of the model's bound.
+template <typename Vec>
+void modelled_values(const Model &model, std::int32_t first, std::int32_t count, double *values) {
+  constexpr int lanes = lanes_of<Vec>;
+  const auto store = [&](const auto &start, auto at) {
+    for (std::int32_t k = 0; k < count / lanes; ++k) {
+      const Vec p = at(start.shifted[k % chains], step_of<Vec>(k));
+      for (int lane = 0; lane < lanes; ++lane) {
+        values[k * lanes + lane] = p[lane];
+      }
+    }
+  };
+  if (model.cubic) {
+    store(chains_from<true, Vec>(model, first), shifted_at<true, Vec>);
+  } else {
+    store(chains_from<false, Vec>(model, first), shifted_at<false, Vec>);
+  }
 }
 
 // The model kernel (a BlockSum): the block's rounded samples, segment by segment,

@@ -230,6 +230,33 @@ TEST_P(FastSum, ModelKernelMatchesTheDivisionKernel) {
   EXPECT_GT(undecided[1], 100);
 }
 
+// The model kernel's total for a model of its own, not the integrand's: values
+// base + 1/8 + t/4 at t = i - centre, all exact and none a tie, with a base of
+// either sign; and a count that is not whole rounds of its chains, which the
+// kernel must refuse rather than total values past the end.
+TEST(ModelKernel, TotalsValuesOfEitherSignInWholeRoundsOfChains) {
+  const auto exact = [](Double2 /*i*/, Double2 guess, auto /*undecided*/) { return guess; };
+  for (const double base : {-1000.0, 0.0, 0x1p30, -0x1p30}) {
+    const std::int32_t L = longest_block;
+    Model model{};
+    model.centre = 0.5 * L;
+    model.base = base;
+    model.c0 = 0.125;
+    model.c1 = 0.25;
+    model = certified(model, L, 0x1p-50, 0x1p-50, true);
+    ASSERT_TRUE(model.decides);
+    double expected = 0.0; // whole numbers below 2^53: exact
+    for (std::int32_t i = 0; i < L; ++i) {
+      expected += std::nearbyint(base + 0.125 + 0.25 * (i - model.centre));
+    }
+    const Units all = modelled_units<Double2, Bits2, false>(0, L, model, exact);
+    EXPECT_FALSE(all.tie) << "base " << base;
+    EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected))
+        << "base " << base;
+    EXPECT_TRUE((modelled_units<Double2, Bits2, false>(0, 36, model, exact).tie)) << "base " << base;
+  }
+}
+
 // The samples f(i/8), i = first, ..., first + 63, rounded one by one to multiples
 // of 2 and summed.
 double rounded_to_twos(std::int32_t first) {
@@ -480,23 +507,18 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FastSum, testing::ValuesIn(all_paths()), path_name);
 
-// The model's value at sample i of the segment from first on, as a kernel with
-// this many lanes evaluates it (re-centred on its chain's first vector), with
-// multiply-adds fused or not. A quadratic model's c3 is 0, which changes nothing.
-double kernel_value(const Model &model, std::int32_t first, std::int32_t i, int lanes, bool fuse) {
-  const auto mul_add = [fuse](double x, double y, double z) {
-    return fuse ? std::fma(x, y, z) : x * y + z;
-  };
-  const std::int32_t vector = (i - first) / lanes;
-  const std::int32_t chain = vector % chains;
-  const double tau = static_cast<double>((i - first) % lanes) +
-                     (static_cast<double>(first + chain * lanes) - model.centre);
-  const double s = static_cast<double>((vector - chain) * lanes);
-  const double q0 =
-      mul_add(mul_add(mul_add(model.c3, tau, model.c2), tau, model.c1), tau, model.c0);
-  const double q1 = mul_add(mul_add(3.0 * model.c3, tau, 2.0 * model.c2), tau, model.c1);
-  const double q2 = mul_add(3.0 * model.c3, tau, model.c2);
-  return mul_add(mul_add(mul_add(model.c3, s, q2), s, q1), s, q0);
+// The model's values at first, ..., first + count - 1 as each kernel set that
+// this processor runs computes them: the kernels' own arithmetic.
+std::vector<std::vector<double>> kernel_values(const Model &model, std::int32_t first,
+                                               std::int32_t count) {
+  std::vector<std::vector<double>> values;
+  for (const SumPath &path : built_paths()) {
+    if (path.runnable) {
+      values.emplace_back(static_cast<std::size_t>(count));
+      path.kernels.values(model, first, count, values.back().data());
+    }
+  }
+  return values;
 }
 
 // Double-double numbers, hi + lo, for reference values good to about 2^-100.
@@ -608,8 +630,8 @@ std::vector<Block> evaluation_segments(std::mt19937 &random) {
 }
 
 // The model's error bound itself, in each regime: every sample's v / u lies
-// strictly within e of the model's value, as kernels of 2, 4 and 8 lanes compute
-// it, fused and not. The largest |v / u - base - p| / e shows how tight the bound
+// strictly within e of the model's value, as each kernel set that this processor
+// runs computes it. The largest |v / u - base - p| / e shows how tight the bound
 // is; it must stay below 1. So must each of its parts against reference values:
 // the sample against g at the exact point, g / u - base against the polynomial
 // in exact arithmetic, and the computed value against that polynomial. Near
@@ -646,6 +668,7 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
       // A bound or part below 0 would make every ratio below pass.
       not_positive +=
           model.sampling > 0.0 && model.approximation > 0.0 && model.evaluation > 0.0 ? 0 : 1;
+      const auto computed_values = kernel_values(model, segment.first, length);
       for (std::int32_t i = segment.first; i < segment.first + length; ++i) {
         const double v = integrand(a + static_cast<double>(i) * h);
         const double exact = v / unit - model.base; // exact: v / u is, and so is the rest
@@ -656,13 +679,11 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
             std::max(worst_sampling, distance(Wide{exact, 0.0}, g_units) / model.sampling);
         worst_approximation =
             std::max(worst_approximation, distance(g_units, p) / model.approximation);
-        for (const int lanes : {2, 4, 8}) {
-          for (const bool fuse : {false, true}) {
-            const double computed = kernel_value(model, segment.first, i, lanes, fuse);
-            worst = std::max(worst, std::fabs(exact - computed) / model.error);
-            worst_evaluation =
-                std::max(worst_evaluation, distance(Wide{computed, 0.0}, p) / model.evaluation);
-          }
+        for (const auto &values : computed_values) {
+          const double computed = values[static_cast<std::size_t>(i - segment.first)];
+          worst = std::max(worst, std::fabs(exact - computed) / model.error);
+          worst_evaluation =
+              std::max(worst_evaluation, distance(Wide{computed, 0.0}, p) / model.evaluation);
         }
       }
       samples += length;
@@ -698,9 +719,10 @@ Wide exact_inverse(double y) {
 }
 
 // The inverse model's bound itself, over segments of levels where it decides:
-// at counts up to the largest over [0, 1], and where its parts are largest
+// at counts up to the largest over [0, 1], where its parts are largest
 // (crossings near the model's reach, x = 1/64, and h as small as 2^-44 with
-// a > 0). For each level, the polynomial as the kernels compute it lies within
+// a > 0), and at small counts, where the sample before a crossing may lie an
+// interval h before the nearest crossing, far beyond its 2^-20 widening. For each level, the polynomial as the kernels compute it lies within
 // the approximation and evaluation parts of V = t* + 1/2 - base, with t* the
 // real crossing index from reference values; and the samples next to the
 // crossing lie within δ indices of where the real integrand would put them
@@ -715,26 +737,33 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   struct Place {
     double a, h, x; // levels from the one at the sample point x down
     double unit;
+    bool coarse; // h far beyond 2^-20 x
   };
   std::vector<Place> places;
+  for (const std::int32_t n : {1000, 30011, 1 << 20}) {
+    for (int k = 0; k < 6; ++k) {
+      places.push_back({0.0, 1.0 / n, point(random), std::ldexp(1.0, -fine(random)), true});
+    }
+  }
   for (const std::int32_t n : {1 << 27, 189812531, INT32_MAX, 1 << 30}) {
     for (int k = 0; k < 6; ++k) {
       const double h = interval_width(0.0, 1.0, n);
       const double x = point(random);
-      places.push_back({0.0, h, x, unit_near(0.0, h, static_cast<std::int32_t>(x / h))});
+      places.push_back({0.0, h, x, unit_near(0.0, h, static_cast<std::int32_t>(x / h)), false});
     }
   }
   for (int k = 0; k < 16; ++k) { // sample indices below 2^31, as the program's
     const double x = k % 2 == 0 ? near_reach(random) : point(random);
     const double h = std::exp2(-scale(random));
     const double first = std::floor(std::fmin(0.5 * x / h, 2e9));
-    places.push_back({x - first * h, h, x, std::ldexp(1.0, -fine(random))});
+    places.push_back({x - first * h, h, x, std::ldexp(1.0, -fine(random)), false});
   }
   double worst_approximation = 0.0;
-  double worst_sampling = 0.0;
-  long levels = 0;
+  double worst_sampling[2] = {0.0, 0.0}; // fine intervals, coarse
+  long levels[2] = {0, 0};
   long not_positive = 0;
   for (const Place &place : places) {
+    const std::size_t kind = place.coarse ? 1 : 0;
     const double a = place.a;
     const double h = place.h;
     const double unit = place.unit;
@@ -747,19 +776,18 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
       continue;
     }
     not_positive += model.sampling > 0.0 && model.approximation > 0.0 ? 0 : 1;
+    const auto computed_values = kernel_values(model, 0, L);
     for (std::int32_t i = 0; i < L; ++i) {
       const Wide x = exact_inverse((lowest + i - 0.5) * unit);
       const Wide from_a = plus(x, -a);
       const double index = from_a.hi / h;
       const Wide crossing = two_sum(index, (std::fma(-index, h, from_a.hi) + from_a.lo) / h);
       const Wide V = plus(crossing, 0.5 - model.base);
-      for (const int lanes : {2, 4, 8}) {
-        for (const bool fuse : {false, true}) {
-          const double computed = kernel_value(model, 0, i, lanes, fuse);
-          worst_approximation =
-              std::max(worst_approximation,
-                       distance(V, Wide{computed, 0.0}) / (model.approximation + model.evaluation));
-        }
+      for (const auto &values : computed_values) {
+        const double computed = values[static_cast<std::size_t>(i)];
+        worst_approximation =
+            std::max(worst_approximation,
+                     distance(V, Wide{computed, 0.0}) / (model.approximation + model.evaluation));
       }
       const double j = std::ceil(crossing.hi);
       for (const double k : {j - 1.0, j}) {
@@ -769,18 +797,20 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
             8.0 * sample_point /
             ((1.0 + sample_point * sample_point) * (1.0 + sample_point * sample_point));
         const double shift = distance(Wide{integrand(sample_point), 0.0}, g) / (slope * h);
-        worst_sampling = std::max(worst_sampling, shift / model.sampling);
+        worst_sampling[kind] = std::max(worst_sampling[kind], shift / model.sampling);
       }
-      ++levels;
+      ++levels[kind];
     }
   }
-  std::printf("[          ] %ld levels: largest error %.3g of the approximation and evaluation "
-              "parts, sample shift %.3g of δ\n",
-              levels, worst_approximation, worst_sampling);
-  EXPECT_GT(levels, 100000);
+  std::printf("[          ] %ld and %ld levels (fine and coarse intervals): largest error %.3g "
+              "of the approximation and evaluation parts, sample shift %.3g and %.3g of δ\n",
+              levels[0], levels[1], worst_approximation, worst_sampling[0], worst_sampling[1]);
+  EXPECT_GT(levels[0], 100000);
+  EXPECT_GT(levels[1], 50000);
   EXPECT_EQ(not_positive, 0);
   EXPECT_LT(worst_approximation, 1.0);
-  EXPECT_LT(worst_sampling, 1.0);
+  EXPECT_LT(worst_sampling[0], 1.0);
+  EXPECT_LT(worst_sampling[1], 1.0);
   // At the largest counts the remainder is the largest part, and at a segment's
   // ends nearly reached: else the test does not visit where the bound is tightest.
   EXPECT_GT(worst_approximation, 0.9);

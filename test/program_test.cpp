@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InputCase{"TwelveThenLetters", "12abc\n", "3.3904352468468506"},
                     InputCase{"Decimal", "3.9\n", "4.1230769230769226"},
                     InputCase{"OnlyTheFirstNumber", "2 10\n", "4.5999999999999996"}),
-    [](const testing::TestParamInfo<InputCase> &info) { return info.param.name; });
+    [](const testing::TestParamInfo<InputCase> &each) { return each.param.name; });
 
 TEST(Program, UsesFiveWhenStandardInputIsClosed) {
   const Finished run = run_program("", Output::pipe, true);
@@ -133,6 +133,6 @@ INSTANTIATE_TEST_SUITE_P(
     Outputs, WriteFailure,
     testing::Values(FailingOutput{"FullDevice", Output::full_device, "No space left on device"},
                     FailingOutput{"Closed", Output::closed, "Bad file descriptor"}),
-    [](const testing::TestParamInfo<FailingOutput> &info) { return info.param.name; });
+    [](const testing::TestParamInfo<FailingOutput> &each) { return each.param.name; });
 
 } // namespace
