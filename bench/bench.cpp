@@ -17,7 +17,8 @@
 // counts where it matters. For each threshold the report gives its largest time
 // over the best at any count, and picks the threshold where that is smallest;
 // then it prints the tuning entry to enter in estimator/tuning.cpp. Run them
-// alone, with --benchmark_filter=tune_ (and --benchmark_repetitions=3 or so).
+// alone, with --benchmark_filter=tune_; they run in rounds (--tune_rounds=R,
+// 3 by default), each threshold at one count before the next count.
 #include "fast_sum.h"
 #include "model.h"
 #include "numerics.h"
@@ -42,12 +43,9 @@ namespace {
 using UnorderedSum = double (*)(double a, double h, std::int32_t n);
 
 // The bounds, in the order of built_paths().
-#if defined(__x86_64__)
-const std::array<UnorderedSum, path_count> bounds = {avx512::unordered_sum, avx2::unordered_sum,
-                                                     baseline::unordered_sum};
-#else
-const std::array<UnorderedSum, path_count> bounds = {baseline::unordered_sum};
-#endif
+#define PI_ESTIMATE_BOUND(set, runs) set::unordered_sum,
+const std::array<UnorderedSum, path_count> bounds = {PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_BOUND)};
+#undef PI_ESTIMATE_BOUND
 
 constexpr std::array<std::int32_t, 3> counts = {1000000, 16777217, 2147483647};
 
@@ -87,11 +85,13 @@ double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 
 constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
-// the model from segments of 256 to 8192 samples, or never, from N = 2^19 to
+// the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
+// small as segments that long would have), or never, from N = 2^19 to
 // 2^24.5; level sums from 1.25 to 6 samples a level, or never, from N = 2^26 to
 // 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
 // N = 2^26 to the largest (every half octave).
-constexpr std::array<double, 7> model_thresholds = {256, 512, 1024, 2048, 4096, 8192, INFINITY};
+constexpr std::array<double, 9> model_thresholds = {256,  512,   1024,  2048,    4096,
+                                                     8192, 12288, 16384, INFINITY};
 constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 
@@ -104,34 +104,34 @@ std::string threshold_name(double threshold) {
 // The tune_ runs for one kernel set: the whole sum over [0, 1] with each model
 // threshold (level sums never); then with each level sums threshold and each
 // threshold of the inverse model in level sums (the other thresholds as this
-// processor's tuning has them), from N = 2^26 up.
-void register_tuning(const KernelSet &kernels) {
+// processor's tuning has them), from N = 2^26 up. Each sweep runs in rounds, and
+// within a round every threshold at one count before the next count, so that a
+// drift of the machine's speed reaches every threshold alike; the report takes
+// each threshold's fastest round.
+void register_tuning(const KernelSet &kernels, int rounds) {
   const std::string set = kernels.name;
   const Tuning tuning = tuning_for(kernels.name, this_processor());
-  for (const double model_from : model_thresholds) {
-    for (int q = 38; q <= 49; ++q) {
-      const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
-      register_sum("tune_model/" + set + "/" + threshold_name(model_from), n,
-                   tuned(kernels, {model_from, INFINITY, INFINITY}));
+  const auto sweep = [&](const std::string &name, const auto &thresholds, int from_q, int to_q,
+                         const auto &tuning_with) {
+    for (int round = 0; round < rounds; ++round) {
+      for (int q = from_q; q <= to_q; ++q) {
+        const auto n =
+            static_cast<std::int32_t>(std::fmin(std::round(std::exp2(q / 2.0)), INT32_MAX));
+        for (const double threshold : thresholds) {
+          register_sum("tune_" + name + "/" + set + "/" + threshold_name(threshold), n,
+                       tuned(kernels, tuning_with(threshold)));
+        }
+      }
     }
-  }
-  for (const double levels_from : level_thresholds) {
-    for (int q = 52; q <= 59; ++q) {
-      const auto n = static_cast<std::int32_t>(std::round(std::exp2(q / 2.0)));
-      register_sum("tune_levels/" + set + "/" + threshold_name(levels_from), n,
-                   tuned(kernels, {tuning.model_from_segment, levels_from,
-                                   tuning.levels_model_from_segment}));
-    }
-  }
-  for (const double inverse_from : inverse_thresholds) {
-    for (int q = 52; q <= 62; ++q) {
-      const auto n =
-          static_cast<std::int32_t>(std::fmin(std::round(std::exp2(q / 2.0)), INT32_MAX));
-      register_sum(
-          "tune_inverse/" + set + "/" + threshold_name(inverse_from), n,
-          tuned(kernels, {tuning.model_from_segment, tuning.levels_from_span, inverse_from}));
-    }
-  }
+  };
+  sweep("model", model_thresholds, 38, 49,
+        [](double from) { return Tuning{from, INFINITY, INFINITY}; });
+  sweep("levels", level_thresholds, 52, 59, [tuning](double from) {
+    return Tuning{tuning.model_from_segment, from, tuning.levels_model_from_segment};
+  });
+  sweep("inverse", inverse_thresholds, 52, 62, [tuning](double from) {
+    return Tuning{tuning.model_from_segment, tuning.levels_from_span, from};
+  });
 }
 
 // This processor's name, as the kernel reports it.
@@ -162,7 +162,9 @@ public:
         const std::string sum = name.substr(0, slash);
         const auto n = static_cast<std::int32_t>(std::stol(name.substr(slash + 1)));
         const bool first = ms_[sum].count(n) == 0;
-        ms_[sum][n] = run.GetAdjustedRealTime();
+        const double ms = run.GetAdjustedRealTime();
+        // A tune_ run comes once a round: keep its fastest.
+        ms_[sum][n] = first || sum.rfind("tune_", 0) != 0 ? ms : std::min(ms_[sum][n], ms);
         if (first && sum.rfind("scan_", 0) != 0 && sum.rfind("tune_", 0) != 0) {
           order_.emplace_back(sum, n);
         }
@@ -292,6 +294,17 @@ private:
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
+  // --tune_rounds=R: how many rounds each tuning sweep runs (3 by default).
+  int rounds = 3;
+  for (int k = 1; k < argc; ++k) {
+    const std::string arg = argv[k];
+    if (arg.rfind("--tune_rounds=", 0) == 0) {
+      rounds = std::max(1, std::stoi(arg.substr(14)));
+    } else {
+      std::fprintf(stderr, "unknown argument: %s\n", argv[k]);
+      return 1;
+    }
+  }
   const auto paths = built_paths();
   const KernelSet fastest = fastest_kernels();
   const Tuning tuning = tuning_for(fastest.name, this_processor());
@@ -329,7 +342,7 @@ int main(int argc, char **argv) {
   }
   for (const SumPath &path : paths) {
     if (path.runnable) {
-      register_tuning(path.kernels);
+      register_tuning(path.kernels, rounds);
     }
   }
   SpeedupReporter reporter;

@@ -10,15 +10,18 @@
 
 // Measured in December 2026 on virtual machines (KVM), one core, by the whole
 // sum over [0, 1] with each threshold forced (the benchmark's tune_ runs). The
-// inverse model in level sums was measured on the AMD EPYC Zen 4 only; elsewhere
-// its entry is 256, where it paid on Zen 4 with either kernel set, and the span
-// from which level sums pay was measured without it (with it they pay earlier:
-// on Zen 4 with AVX-512, from 1.5 samples a level, not 3).
+// inverse model in level sums was measured on the AMD EPYC Zen 4 and Zen 5 only;
+// elsewhere its entry is 256, where it paid on Zen 4 with either kernel set, and
+// the span from which level sums pay was measured without it (with it they pay
+// earlier: on Zen 4 and Zen 5 with AVX-512, from 1.5 samples a level, not 3).
+// Zen 5 divides fast: the model pays there only where the longest segments keep
+// well within the remainder's target (about a fifth of it, as segments of 12288
+// would), from about N = 10^7.
 std::array<TuningEntry, tuning_entries> tuning_table() {
   return {{
       {"avx512", {"intel", 0}, {256.0, 4.0, 256.0}, "Intel Xeon, AVX-512 with FP16 and AMX"},
       {"avx512", {"amd", 25}, {512.0, 1.5, 64.0}, "AMD EPYC Zen 4 (family 25, model 17)"},
-      {"avx512", {"amd", 26}, {2048.0, 3.0, 256.0}, "AMD EPYC Zen 5 (family 26)"},
+      {"avx512", {"amd", 26}, {12288.0, 1.5, 64.0}, "AMD EPYC Zen 5 (family 26, model 2)"},
       {"avx2", {"intel", 0}, {256.0, 3.0, 256.0}, "Intel Xeon"},
       // Family 25 is Zen 3 too, which has no AVX-512; it was not measured.
       {"avx2", {"amd", 25}, {8192.0, 2.0, 256.0}, "AMD EPYC Zen 4 (family 25, model 17)"},

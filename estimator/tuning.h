@@ -9,8 +9,10 @@
 
 // A threshold of 0 uses a strategy wherever it applies; infinity never.
 struct Tuning {
-  double model_from_segment;        // blocks by the model where its segments are this
-                                    // many samples long or longer (else dividing blocks)
+  double model_from_segment;        // blocks by the model where segments this many
+                                    // samples long would keep its remainder within
+                                    // target (else dividing blocks); beyond the
+                                    // longest block, it asks for a smaller remainder
   double levels_from_span;          // level sums where a level spans this many samples
                                     // or more (and the samples never increase)
   double levels_model_from_segment; // level sums place levels' ends by the inverse
