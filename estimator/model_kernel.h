@@ -183,8 +183,9 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
         // are whole numbers below 2^51. (tau + s) + centre is i, exactly.
         const Vec units =
             exact((tau[c] + s) + model.centre, (p - distance) + model.base, undecided);
+        // A tie leaves off at 1/2 or -1/2, a value that is not finite leaves it NaN.
         const Vec off = off_nearest(units);
-        ties |= (Bits)(undecided & ((off == 0.5) | (off == -0.5) | (units != units)));
+        ties |= (Bits)(undecided & ~((off < 0.5) & (off > -0.5)));
         corrections += undecided ? ((units - off) - model.base) - (p - distance) : Vec{};
       }
     }
@@ -198,6 +199,9 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     all.tie |= ties[lane] != 0;
     distance_sum += distances_all[lane];
     correction_sum += corrections[lane];
+  }
+  if (all.tie) { // the corrections may be NaN: no total
+    return all;
   }
   const double wholes = std::nearbyint(model.total - distance_sum) + correction_sum;
   // Unsigned arithmetic wraps: add the base once for every value. The base is a
