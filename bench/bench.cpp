@@ -91,7 +91,7 @@ constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY};
 // 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
 // N = 2^26 to the largest (every half octave).
 constexpr std::array<double, 9> model_thresholds = {256,  512,   1024,  2048,    4096,
-                                                     8192, 12288, 16384, INFINITY};
+                                                    8192, 12288, 16384, INFINITY};
 constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 
@@ -118,14 +118,17 @@ void register_tuning(const KernelSet &kernels, int rounds) {
         const auto n =
             static_cast<std::int32_t>(std::fmin(std::round(std::exp2(q / 2.0)), INT32_MAX));
         for (const double threshold : thresholds) {
-          register_sum("tune_" + name + "/" + set + "/" + threshold_name(threshold), n,
-                       tuned(kernels, tuning_with(threshold)));
+          std::string run = "tune_";
+          run += name;
+          run += "/" + set + "/" + threshold_name(threshold);
+          register_sum(run, n, tuned(kernels, tuning_with(threshold)));
         }
       }
     }
   };
-  sweep("model", model_thresholds, 38, 49,
-        [](double from) { return Tuning{from, INFINITY, INFINITY}; });
+  sweep("model", model_thresholds, 38, 49, [](double from) {
+    return Tuning{from, INFINITY, INFINITY};
+  });
   sweep("levels", level_thresholds, 52, 59, [tuning](double from) {
     return Tuning{tuning.model_from_segment, from, tuning.levels_model_from_segment};
   });

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#define PI_ESTIMATE_DECLARE_UNORDERED(set, runs)                                                  \
+#define PI_ESTIMATE_DECLARE_UNORDERED(set, runs)                                                   \
   namespace set {                                                                                  \
   double unordered_sum(double a, double h, std::int32_t n);                                        \
   }

@@ -31,10 +31,16 @@ import json, sys
 columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_before": 2,
            "scan_fast": 3}
 rows = {}
+# Each run's time, or with repetitions their median.
+medians = set()
 for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    sum_name, n = run["name"].split("/")
-    if sum_name in columns and run.get("run_type") == "iteration":
+    sum_name, n = run["run_name"].split("/")
+    median = run.get("aggregate_name") == "median"
+    if sum_name in columns and (median or (run.get("run_type") == "iteration"
+                                           and (sum_name, n) not in medians)):
         rows.setdefault(int(n), ["?"] * 4)[columns[sum_name]] = run["real_time"]
+        if median:
+            medians.add((sum_name, n))
 for n in sorted(rows):
     print(n, *rows[n])
 PYTHON

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 enum class Strategy { in_order, division_blocks, model_blocks, levels };
 constexpr std::size_t strategy_count = 4;
@@ -64,9 +65,10 @@ struct SumPath {
   bool runnable;
 };
 
-#define PI_ESTIMATE_ONE_MORE(set, runs) +1
-constexpr std::size_t path_count = 0 PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_ONE_MORE);
-#undef PI_ESTIMATE_ONE_MORE
+#define PI_ESTIMATE_ONE_EACH(set, runs) 1,
+constexpr std::size_t path_count =
+    std::initializer_list<int>{PI_ESTIMATE_KERNEL_SETS(PI_ESTIMATE_ONE_EACH)}.size();
+#undef PI_ESTIMATE_ONE_EACH
 
 // The kernel sets built into this program, widest first.
 std::array<SumPath, path_count> built_paths();

@@ -72,11 +72,11 @@ using ModelValues = void (*)(const Model &model, std::int32_t first, std::int32_
 
 // The kernels of one instruction set.
 struct KernelSet {
-  const char *name; // avx512, avx2, sse2 (the x86 baseline), generic (others
-                    // with fused multiply-add) or unfused
-  BlockSum divide;  // blocks, every sample divided out
-  BlockSum model;   // blocks, most samples decided by a model
-  LevelSum levels;  // level sums
+  const char *name;   // avx512, avx2, sse2 (the x86 baseline), generic (others
+                      // with fused multiply-add) or unfused
+  BlockSum divide;    // blocks, every sample divided out
+  BlockSum model;     // blocks, most samples decided by a model
+  LevelSum levels;    // level sums
   ModelValues values; // the model kernel's values, for tests
 };
 
@@ -86,7 +86,7 @@ struct KernelSet {
 // (with FMA) and avx512 (with AVX-512DQ). Each is a constant, initialized before
 // the program starts, so that learning a set's kernels runs no code compiled for
 // instructions that this processor may lack; only calling them does.
-#define PI_ESTIMATE_DECLARE_KERNEL_SET(set, runs)                                                 \
+#define PI_ESTIMATE_DECLARE_KERNEL_SET(set, runs)                                                  \
   namespace set {                                                                                  \
   extern const KernelSet kernel_set;                                                               \
   }

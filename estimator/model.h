@@ -56,8 +56,8 @@
 #include <cstdint>
 
 // A segment's model (see the top of this file). A plain aggregate with external
-// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). Where the quadratic is close
-// enough, c3 is 0 and the kernel leaves it out. The bound's parts are kept apart
+// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). Where the
+// quadratic is close enough, c3 is 0 and the kernel leaves it out. The bound's parts are kept apart
 // for the tests.
 struct Model {
   double centre;

@@ -103,7 +103,8 @@ template <typename Vec> struct Chains {
   Shifted<Vec> shifted[chains];
 };
 
-template <bool cubic, typename Vec> Chains<Vec> chains_from(const Model &model, std::int32_t first) {
+template <bool cubic, typename Vec>
+Chains<Vec> chains_from(const Model &model, std::int32_t first) {
   constexpr int lanes = lanes_of<Vec>;
   Vec lane_number{};
   for (int lane = 0; lane < lanes; ++lane) {

@@ -253,7 +253,8 @@ TEST(ModelKernel, TotalsValuesOfEitherSignInWholeRoundsOfChains) {
     EXPECT_FALSE(all.tie) << "base " << base;
     EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected))
         << "base " << base;
-    EXPECT_TRUE((modelled_units<Double2, Bits2, false>(0, 36, model, exact).tie)) << "base " << base;
+    EXPECT_TRUE((modelled_units<Double2, Bits2, false>(0, 36, model, exact).tie))
+        << "base " << base;
   }
 }
 
@@ -722,9 +723,9 @@ Wide exact_inverse(double y) {
 // at counts up to the largest over [0, 1], where its parts are largest
 // (crossings near the model's reach, x = 1/64, and h as small as 2^-44 with
 // a > 0), and at small counts, where the sample before a crossing may lie an
-// interval h before the nearest crossing, far beyond its 2^-20 widening. For each level, the polynomial as the kernels compute it lies within
-// the approximation and evaluation parts of V = t* + 1/2 - base, with t* the
-// real crossing index from reference values; and the samples next to the
+// interval h before the nearest crossing, far beyond its 2^-20 widening. For each level, the
+// polynomial as the kernels compute it lies within the approximation and evaluation parts of V = t*
+// + 1/2 - base, with t* the real crossing index from reference values; and the samples next to the
 // crossing lie within δ indices of where the real integrand would put them
 // (their error over the local slope). The largest ratios show how tight the
 // parts are; each must stay below 1, and the first come close to it.
