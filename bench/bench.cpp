@@ -82,7 +82,7 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY};
+constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
@@ -127,13 +127,17 @@ void register_tuning(const KernelSet &kernels, int rounds) {
     }
   };
   sweep("model", model_thresholds, 38, 49, [](double from) {
-    return Tuning{from, INFINITY, INFINITY};
+    return Tuning{from, INFINITY, INFINITY, INFINITY, 1};
   });
   sweep("levels", level_thresholds, 52, 59, [tuning](double from) {
-    return Tuning{tuning.model_from_segment, from, tuning.levels_model_from_segment};
+    Tuning with = tuning;
+    with.levels_from_span = from;
+    return with;
   });
   sweep("inverse", inverse_thresholds, 52, 62, [tuning](double from) {
-    return Tuning{tuning.model_from_segment, tuning.levels_from_span, from};
+    Tuning with = tuning;
+    with.levels_model_from_segment = from;
+    return with;
   });
 }
 
@@ -315,10 +319,12 @@ int main(int argc, char **argv) {
   // Xeon's thresholds, and levels' ends by guess and confirmation only.
   Tuning before = tuning_for(fastest.name, {"intel", 0});
   before.levels_model_from_segment = INFINITY;
+  before.count_from_span = INFINITY;
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
-    register_sum("model", n, tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY}));
+    register_sum("model", n,
+                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, 1}));
     register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {

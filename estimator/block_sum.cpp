@@ -27,9 +27,9 @@ std::int32_t block_length(double sum, double top, std::int32_t most) {
   return std::max(block_quantum, static_cast<std::int32_t>(fit) / block_quantum * block_quantum);
 }
 
-} // namespace
-
-Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel) {
+// The blocks from at.index up to end, each totalled by kernel(a, h, first, count, unit).
+template <typename Kernel>
+Reached add_blocks_by(double a, double h, Progress at, std::int32_t end, Kernel kernel) {
   std::int32_t i = at.index;
   double sum = at.sum;
   // Blocks shrink around a tie, to redo little of the work in order, and grow back.
@@ -55,4 +55,21 @@ Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum k
     i += block_quantum;
   }
   return {{end, add_samples_in_order(a, h, i, end, sum)}, Stop::done, end};
+}
+
+} // namespace
+
+Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel) {
+  return add_blocks_by(a, h, at, end, kernel);
+}
+
+Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, CountSum kernel,
+                           // Five numbers, by value like every parameter here.
+                           // cppcheck-suppress passedByValue
+                           Tuning tuning) {
+  return add_blocks_by(
+      a, h, at, end,
+      [kernel, tuning](double a_, double h_, std::int32_t first, std::int32_t count, double unit) {
+        return kernel(a_, h_, first, count, unit, tuning.count_depth, nullptr);
+      });
 }

@@ -38,9 +38,12 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
     return {Strategy::in_order, n - i < block_quantum ? n : i + block_quantum};
   }
   const double x = a + static_cast<double>(i) * h;
-  const Strategy blocks = model_pays(x, h, unit, tuning.model_from_segment)
-                              ? Strategy::model_blocks
-                              : Strategy::division_blocks;
+  // Blocks by the model where it pays, counted where a level spans enough samples
+  // too; else blocks that divide.
+  const Strategy blocks =
+      !model_pays(x, h, unit, tuning.model_from_segment) ? Strategy::division_blocks
+      : levels_span(unit, x, h, tuning.count_from_span)  ? Strategy::counted_blocks
+                                                         : Strategy::model_blocks;
   const std::int32_t stretch_end =
       n - i > stretch_between_choices ? i + stretch_between_choices : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
@@ -56,7 +59,7 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 }
 
 double add_interior_samples(double a, double h, std::int32_t n, double sum, KernelSet kernels,
-                            // Three doubles, by value like every parameter here.
+                            // Five numbers, by value like every parameter here.
                             // cppcheck-suppress passedByValue
                             Tuning tuning, Tally *tally) {
   Reached reached{{1, sum}, Stop::done, 1};
@@ -73,6 +76,9 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
       break;
     case Strategy::model_blocks:
       reached = add_blocks(a, h, at, step.end, kernels.model);
+      break;
+    case Strategy::counted_blocks:
+      reached = add_counted_blocks(a, h, at, step.end, kernels.count, tuning);
       break;
     case Strategy::levels:
       reached = add_levels(a, h, at, step.end, kernels.levels, tuning);

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <initializer_list>
 
-enum class Strategy { in_order, division_blocks, model_blocks, levels };
-constexpr std::size_t strategy_count = 4;
+enum class Strategy { in_order, division_blocks, model_blocks, counted_blocks, levels };
+constexpr std::size_t strategy_count = 5;
 
 // How many samples each strategy added, indexed by Strategy.
 using Tally = std::array<std::int64_t, strategy_count>;
@@ -55,6 +55,8 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 // order, or stops early and says why. add_blocks needs a sum where unit_of is
 // positive; add_levels also needs samples that never increase.
 Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel);
+Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, CountSum kernel,
+                           Tuning tuning);
 Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum kernel,
                    Tuning tuning);
 

@@ -3,6 +3,7 @@
 // avx512), and exports that set's kernels in a namespace of that name. The vector
 // width follows from the instructions the compiler was given.
 #include "kernels.h"
+#include "count_kernel.h"
 #include "division_kernel.h"
 #include "level_kernel.h"
 #include "model_kernel.h"
@@ -37,8 +38,8 @@ constexpr const char *set_name = "unfused";
 
 namespace PI_ESTIMATE_KERNEL_SET {
 
-constexpr KernelSet kernel_set = {set_name, rounded_sample_sum<Vec, Bits>,
-                                  modelled_sample_sum<Vec, Bits>, level_run<Vec>,
-                                  modelled_values<Vec>};
+constexpr KernelSet kernel_set = {
+    set_name,       rounded_sample_sum<Vec, Bits>, modelled_sample_sum<Vec, Bits>,
+    level_run<Vec>, counted_sample_sum<Vec, Bits>, modelled_values<Vec>};
 
 } // namespace PI_ESTIMATE_KERNEL_SET

@@ -23,6 +23,23 @@ constexpr std::int32_t longest_block = 8192;
 using BlockSum = double (*)(double a, double h, std::int32_t first, std::int32_t count,
                             double unit);
 
+// What a counting kernel met at each depth (0 for the samples): the items that
+// the model kernel totalled there, the items it left undecided, whose truth was
+// found exactly, and the ties found while finding them. For the tests.
+struct CountTally {
+  std::int64_t items[3];
+  std::int64_t undecided[3];
+  std::int64_t ties[3];
+};
+
+// A counting kernel: as a block kernel (the same contract), but most samples, and
+// most of the levels they cross, are never evaluated: it counts where a model's
+// values, less a whole number per index, cross each level, down to `deepest`
+// depths below the samples, at most 2 (count_kernel.h). It adds to tally, if
+// given, what it met.
+using CountSum = double (*)(double a, double h, std::int32_t first, std::int32_t count, double unit,
+                            int deepest, CountTally *tally);
+
 // Why a strategy stopped where it did.
 enum class Stop {
   done,       // it added the whole stretch it was given
@@ -77,6 +94,7 @@ struct KernelSet {
   BlockSum divide;    // blocks, every sample divided out
   BlockSum model;     // blocks, most samples decided by a model
   LevelSum levels;    // level sums
+  CountSum count;     // blocks, counted by levels
   ModelValues values; // the model kernel's values, for tests
 };
 

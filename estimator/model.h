@@ -73,6 +73,13 @@ struct Model {
 
 namespace {
 
+// P, the sum of the model's polynomial over t = -T, ..., T - 1 (see the top).
+inline double model_total(const Model &model, std::int32_t L) {
+  const double T = 0.5 * L;
+  const double t2_sum = (T - 1.0) * T * (2.0 * T - 1.0) / 3.0 + T * T;
+  return L * model.c0 - T * model.c1 + t2_sum * model.c2 - T * T * T * model.c3;
+}
+
 // The model with the evaluation's part of its bound, the decision limit and the
 // polynomial's sum, given its polynomial (centre, base, c0 to c3, cubic) and the
 // other two parts of its bound, for L values; `holds` says whether their
@@ -88,8 +95,7 @@ inline Model certified(Model model, std::int32_t L, double sampling, double appr
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
   model.limit = 0.5 - power_of_two_at_least(greater(model.error, 0x1p-53));
   model.decides = holds && model.error <= 0x1p-5 && L * R < 0x1p40;
-  const double t2_sum = (T - 1.0) * T * (2.0 * T - 1.0) / 3.0 + T * T;
-  model.total = L * model.c0 - T * model.c1 + t2_sum * model.c2 - T * T * T * model.c3;
+  model.total = model_total(model, L);
   return model;
 }
 

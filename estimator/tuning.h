@@ -18,6 +18,10 @@ struct Tuning {
   double levels_model_from_segment; // level sums place levels' ends by the inverse
                                     // model where its segments hold this many levels
                                     // or more
+  double count_from_span;           // blocks counted by levels where a level spans
+                                    // this many samples or more (and the model pays)
+  int count_depth;                  // how many depths the count may go below the
+                                    // samples
 };
 
 // A processor family: its vendor ("intel", "amd" or "" for another) and its

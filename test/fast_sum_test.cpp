@@ -1,6 +1,8 @@
 // The fast sum against the in-order loop, bit for bit, on every kernel set and
 // by every strategy; the kernels' detection of ties; which strategy the chooser
 // gives most samples; and the model's error bound.
+#include "count_kernel.h"
+#include "cubic_inverse.h"
 #include "estimator.h"
 #include "fast_sum.h"
 #include "inverse_model.h"
@@ -60,16 +62,18 @@ protected:
     const KernelSet kernels = GetParam().kernels;
     // As the program chooses; level sums (placing levels' ends by guess and
     // confirmation, or by the inverse model) and the model wherever they apply
-    // (even where they cost more); blocks that divide, and blocks by the model
-    // wherever it applies, without level sums.
+    // (even where they cost more); blocks that divide, blocks by the model, and
+    // blocks counted down to each depth, wherever they apply, without level sums.
     const struct {
       const char *name;
       Tuning tuning;
     } strategies[] = {{"dispatched", tuning_here(kernels)},
-                      {"levels", {0.0, 0.0, INFINITY}},
-                      {"levels by the model", {0.0, 0.0, 0.0}},
-                      {"division", {INFINITY, INFINITY, INFINITY}},
-                      {"model", {0.0, INFINITY, INFINITY}}};
+                      {"levels", {0.0, 0.0, INFINITY, INFINITY, 1}},
+                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, 1}},
+                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, 1}},
+                      {"model", {0.0, INFINITY, INFINITY, INFINITY, 1}},
+                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, 1}},
+                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 2}}};
     for (const auto &strategy : strategies) {
       const double fast = add_interior_samples(a, h, n, start, kernels, strategy.tuning);
       EXPECT_EQ(bits_of(fast), bits_of(in_order))
@@ -230,6 +234,54 @@ TEST_P(FastSum, ModelKernelMatchesTheDivisionKernel) {
   EXPECT_GT(undecided[1], 100);
 }
 
+// The counting kernel against the division kernel, block by block, counted down
+// to one depth and to two: the same total, or both NaN for a tie. The blocks
+// come from whole sums where a level spans a tenth of a sample to one sample, and
+// from intervals of power-of-two length, where samples fall on few doubles, so
+// that undecided items, and ties among them, are frequent. What the kernel met
+// shows that every depth was counted, and met undecided items and ties.
+TEST_P(FastSum, CountKernelMatchesTheDivisionKernel) {
+  const KernelSet kernels = GetParam().kernels;
+  const struct {
+    double a, b;
+    std::int32_t n;
+  } sums[] = {{0.0, 1.0, 1 << 26},
+              {0.0, 1.0, 112863206},
+              {0.0, 1.0, 1 << 27},
+              {0.0, 0x1p-8, 1 << 20},
+              {0.25, 0.25 + 0x1p-12, 1 << 18},
+              {0.5, 0.5 + 0x1p-12, 1 << 18},
+              {0.125, 0.125 + 0x1p-12, 1 << 22},
+              {-0x1p-10, 0x1p-10, 1 << 21}};
+  std::vector<Block> blocks;
+  for (const auto &sum : sums) {
+    const double h = interval_width(sum.a, sum.b, sum.n);
+    for (std::int32_t first = 1; first <= sum.n - 8192; first += sum.n / 48 + 5) {
+      blocks.push_back({sum.a, h, first, longest_block, unit_near(sum.a, h, first)});
+    }
+  }
+  for (int deepest = 1; deepest <= 2; ++deepest) {
+    CountTally tally{};
+    for (const Block &b : blocks) {
+      const double counted = kernels.count(b.a, b.h, b.first, b.count, b.unit, deepest, &tally);
+      const double divided = kernels.divide(b.a, b.h, b.first, b.count, b.unit);
+      EXPECT_EQ(bits_of(counted), bits_of(divided))
+          << "depths " << deepest << ": a=" << b.a << " h=" << b.h << " first=" << b.first
+          << " unit=" << b.unit;
+    }
+    std::printf("[          ] %d depths: items, undecided items and ties by depth:", deepest);
+    for (int d = 0; d <= deepest; ++d) {
+      std::printf(" %lld, %lld, %lld;", static_cast<long long>(tally.items[d]),
+                  static_cast<long long>(tally.undecided[d]),
+                  static_cast<long long>(tally.ties[d]));
+      EXPECT_GT(tally.items[d], 0) << "depth " << d << " of " << deepest;
+      EXPECT_GT(tally.undecided[d], 0) << "depth " << d << " of " << deepest;
+      EXPECT_GT(tally.ties[d], 0) << "depth " << d << " of " << deepest;
+    }
+    std::printf("\n");
+  }
+}
+
 // The model kernel's total for a model of its own, not the integrand's: values
 // base + 1/8 + t/4 at t = i - centre, all exact and none a tie, with a base of
 // either sign; and a count that is not whole rounds of its chains, which the
@@ -306,11 +358,14 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, 1});
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, 1});
+       }},
+      {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
+         return add_counted_blocks(a, h, at, end, k.count, {0.0, INFINITY, INFINITY, 0.0, 2});
        }}};
   for (const auto &c : cases) {
     for (const auto &strategy : strategies) {
@@ -332,28 +387,31 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
   const KernelSet kernels = GetParam().kernels;
   const auto division = Strategy::division_blocks;
   const auto model = Strategy::model_blocks;
+  const auto counted = Strategy::counted_blocks;
   const auto levels = Strategy::levels;
   const struct {
     const char *kernel_set;
     Processor processor;
-    Strategy at_2_20, at_2_24, at_largest;
-  } expected[] = {{"avx512", {"intel", 6}, model, model, levels},
-                  {"avx512", {"amd", 25}, model, model, levels},
-                  {"avx512", {"amd", 26}, division, model, levels},
-                  {"avx512", {"amd", 27}, division, model, levels}, // the safest
-                  {"avx2", {"intel", 6}, model, model, levels},
-                  {"avx2", {"amd", 25}, division, model, levels},
-                  {"sse2", {"amd", 25}, division, division, levels},
-                  {"generic", {"", 0}, division, model, levels},
-                  {"unfused", {"", 0}, division, division, levels}};
+    Strategy at_2_20, at_2_24, at_2_26, at_largest;
+  } expected[] = {{"avx512", {"intel", 6}, model, model, model, levels},
+                  {"avx512", {"amd", 25}, model, model, model, levels},
+                  {"avx512", {"amd", 26}, division, model, counted, levels},
+                  {"avx512", {"amd", 27}, division, model, model, levels}, // the safest
+                  {"avx2", {"intel", 6}, model, model, model, levels},
+                  {"avx2", {"amd", 25}, division, model, model, levels},
+                  {"sse2", {"amd", 25}, division, division, division, levels},
+                  {"generic", {"", 0}, division, model, model, levels},
+                  {"unfused", {"", 0}, division, division, division, levels}};
   int checked = 0;
   for (const auto &row : expected) {
     if (std::strcmp(row.kernel_set, kernels.name) != 0) {
       continue;
     }
     const Tuning tuning = tuning_for(row.kernel_set, row.processor);
-    const std::pair<std::int32_t, Strategy> counts[] = {
-        {1 << 20, row.at_2_20}, {1 << 24, row.at_2_24}, {INT32_MAX, row.at_largest}};
+    const std::pair<std::int32_t, Strategy> counts[] = {{1 << 20, row.at_2_20},
+                                                        {1 << 24, row.at_2_24},
+                                                        {1 << 26, row.at_2_26},
+                                                        {INT32_MAX, row.at_largest}};
     for (const auto &[n, most] : counts) {
       Tally tally{};
       add_interior_samples(0.0, interval_width(0.0, 1.0, n), n, 6.0, kernels, tuning, &tally);
@@ -361,7 +419,7 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
       EXPECT_EQ(busiest, static_cast<std::ptrdiff_t>(most))
           << row.processor.vendor << " family " << row.processor.family << ", N=" << n
           << ": samples by strategy " << tally[0] << ", " << tally[1] << ", " << tally[2] << ", "
-          << tally[3];
+          << tally[3] << ", " << tally[4];
       EXPECT_EQ(std::accumulate(tally.begin(), tally.end(), std::int64_t{0}), n - 1);
       ++checked;
     }
@@ -815,6 +873,126 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   // At the largest counts the remainder is the largest part, and at a segment's
   // ends nearly reached: else the test does not visit where the bound is tightest.
   EXPECT_GT(worst_approximation, 0.9);
+}
+
+// The real t where a levelled cubic q crosses y, to about 2^-100: Newton's method
+// in double, then twice with q evaluated in double-double.
+Wide exact_crossing(const Levels &lv, double y, double t) {
+  for (int step = 0; step < 8; ++step) {
+    t -= (q_at(lv, t) - y) / (lv.q1 + t * (2.0 * lv.c2 + 3.0 * lv.c3 * t));
+  }
+  Wide root{t, 0.0};
+  for (int step = 0; step < 2; ++step) {
+    Wide q{lv.c3, 0.0};
+    for (const double c : {lv.c2, lv.q1, lv.c0}) {
+      q = plus(times(q, root.hi), c);
+      q = plus(q, 0.0);
+    }
+    // q at hi + lo: the lo part moves it by q'(hi) lo, to first order.
+    const double slope = lv.q1 + root.hi * (2.0 * lv.c2 + 3.0 * lv.c3 * root.hi);
+    const Wide residual = plus(plus(q, slope * root.lo), -y);
+    root = plus(root, -(residual.hi + residual.lo) / slope);
+  }
+  return root;
+}
+
+// What the inverse bound test found at each depth: the largest error over the
+// approximation and evaluation parts, the largest excess of a level's end over δ,
+// and the levels measured.
+struct InverseFound {
+  double worst[2], worst_end[2];
+  long levels[2];
+};
+
+// Measures the inverse models of depth d's current segment's levels: the first
+// and the last segment of levels that fit in its range (where its least slope and
+// largest curvature are reached), and then, below each, the next depth's.
+void measure_inverse(Count &count, int d, InverseFound &found) {
+  Depth &D = count.depth[d];
+  D.levels = levels_of(D.model, D.first, D.count);
+  const Levels &lv = D.levels;
+  const std::int32_t L = levels_segment(lv);
+  if (d >= 2 || !D.model.decides || !lv.holds || L == 0) {
+    return;
+  }
+  const double t_A = D.first - D.model.centre;
+  const double t_Z = t_A + D.count - 1.0;
+  const double lowest = std::ceil(lesser(q_at(lv, t_A), q_at(lv, t_Z)) + 1.0);
+  const double highest = std::floor(greater(q_at(lv, t_A), q_at(lv, t_Z)) - 1.0);
+  const Model bound = inverse_bound(lv, L);
+  for (const double nu0 : {lowest, highest - (L - 1)}) {
+    if (nu0 < lowest || nu0 + (L - 1) > highest) {
+      continue;
+    }
+    Depth &below = count.depth[d + 1];
+    below.model = inverse_of_levels(lv, bound, nu0, L, (nu0 + 0.5 * L - lv.c0) / lv.q1);
+    below.first = 0.0;
+    below.count = L;
+    below.origin = nu0;
+    const Model &model = below.model;
+    if (!model.decides) {
+      continue;
+    }
+    for (const auto &values : kernel_values(model, 0, L)) {
+      for (std::int32_t i = 0; i < L; ++i) {
+        const double value = values[static_cast<std::size_t>(i)];
+        const Wide tau = exact_crossing(lv, nu0 + i - 0.5, value + model.base - 0.5);
+        const Wide target = plus(plus(tau, 0.5), -model.base);
+        found.worst[d] = std::max(found.worst[d], distance(target, Wide{value, 0.0}) /
+                                                      (model.approximation + model.evaluation));
+      }
+    }
+    for (std::int32_t i = 0; i < L; ++i) {
+      const double p = model_at<true>(model, i - model.centre);
+      const Wide tau = exact_crossing(lv, nu0 + i - 0.5, p + model.base - 0.5);
+      // The level's true end, from the truths of depth d, less its centre.
+      const double end = level_end(count, d, nu0 + i, std::nearbyint(tau.hi) + D.model.centre);
+      const double beyond = std::fabs(end - (tau.hi + 0.5) - tau.lo) - 0.5;
+      found.worst_end[d] = std::max(found.worst_end[d], beyond / model.sampling);
+      ++found.levels[d];
+    }
+    measure_inverse(count, d + 1, found);
+  }
+}
+
+// The inverse of a levelled cubic's bound itself, at the first depth below the
+// samples (levels of the integrand's model over whole sums) and at the second
+// (levels of those levels' models): for each level, the model's value as the
+// kernels compute it lies within the approximation and evaluation parts of
+// τ + 1/2 - base, τ the real crossing; and the level's true end, from the truths
+// above, within δ + 1/2 of τ + 1/2. Where the remainder is the largest part and
+// nearly reached, the first must come close to the bound.
+TEST(CubicInverseBound, HoldsForEveryLevelAtBothDepths) {
+  std::mt19937 random(20261209);
+  InverseFound found{};
+  for (const std::int32_t n : {1 << 25, 1 << 26, 112863206, 1 << 27, 189812531, 1 << 28, 1 << 29}) {
+    const double h = interval_width(0.0, 1.0, n);
+    std::uniform_int_distribution<std::int32_t> start(n / 8, n - 8192);
+    for (int k = 0; k < 60; ++k) {
+      Count count{};
+      count.a = 0.0;
+      count.h = h;
+      const std::int32_t first = start(random) / block_quantum * block_quantum + 1;
+      const double unit = unit_near(0.0, h, first);
+      count.per_unit = 1.0 / unit;
+      count.deepest = 2;
+      Depth &samples = count.depth[0];
+      samples.count = model_segment(h, unit);
+      samples.model = sample_model(0.0, h, first, samples.count, unit);
+      samples.first = first;
+      measure_inverse(count, 0, found);
+    }
+  }
+  std::printf("[          ] %ld and %ld levels at depths 1 and 2: largest error %.4f and %.4f of "
+              "the approximation and evaluation parts; level ends %.3g and %.3g of δ beyond 1/2\n",
+              found.levels[0], found.levels[1], found.worst[0], found.worst[1], found.worst_end[0],
+              found.worst_end[1]);
+  for (int d = 0; d < 2; ++d) {
+    EXPECT_GT(found.levels[d], 2000) << "depth " << d + 1;
+    EXPECT_LT(found.worst[d], 1.0) << "depth " << d + 1;
+    EXPECT_LT(found.worst_end[d], 1.0) << "depth " << d + 1;
+    EXPECT_GT(found.worst[d], 0.9) << "depth " << d + 1;
+  }
 }
 
 using SlowFastSum = FastSum;

@@ -1,0 +1,368 @@
+// The counting kernel: a block's rounded samples totalled by counting where a
+// model's values, less a whole number per index, cross each level, recursively,
+// so that most samples, and most levels, are never evaluated. Internal linkage,
+// as in vector.h.
+//
+// Why the total is exact. A certified model (model.h) of whole numbers x_i over
+// a range of indices holds reals U_i with round(U_i) = x_i within its error of its
+// cubic. Take off a whole number k per index (cubic_inverse.h chooses it, where
+// the model's slope keeps clear of every whole number over the range): then
+//
+//   Σ x_i = k Σ i + Σ w_i,  w_i = x_i - k i,
+//
+// exactly, as k i is whole. By cubic_inverse.h [monotone], w - o (o a whole
+// number) crosses each level ν between its values at the range's ends A and Z
+// once, at j_ν, the first index past ν. So, with every sum over the range,
+//
+//   where w falls:  Σ (w_i - o) = (w_Z - o) n + Σ over ν = w_Z - o + 1, ..., w_A - o of (j_ν - A),
+//   where w rises:  Σ (w_i - o) = (w_A - o) n + Σ over ν = w_A - o + 1, ..., w_Z - o of (Z + 1 -
+//   j_ν),
+//
+// n the range's count: each index counts once for every level it lies above the
+// lowest (or below the highest). The j_ν are again whole numbers that a certified
+// model holds (cubic_inverse.h [δ]), with an index ν of their own, so their sum
+// is found the same way, one depth further, or by the model kernel, which
+// evaluates every item and decides most roundings without their exact truth.
+//
+// Where a model cannot decide an item, its truth is found exactly: at the samples'
+// depth, the sample itself; one depth further, the first index past the level
+// among the depth above's truths, each found the same way, from the model's guess.
+// A tie (a sample halfway between two multiples of the unit) can only be such an
+// undecided item, or a range's end, where it is computed and seen; then the block
+// is added in order. Totals are whole numbers below 2^53 in magnitude, exact in
+// 64-bit integers.
+#ifndef PI_ESTIMATE_COUNT_KERNEL_H
+#define PI_ESTIMATE_COUNT_KERNEL_H
+
+#include "cubic_inverse.h"
+#include "division_kernel.h"
+#include "model.h"
+#include "model_kernel.h"
+#include "numerics.h"
+#include "vector.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// The most depths that a count goes below the samples. Blocks of longest_block
+// samples leave fewer than block_quantum levels to a third depth.
+constexpr int deepest_count = 2;
+
+// A segment is counted by levels where they number at most this share of its
+// items: fewer items to evaluate pay for the levels' models (measured).
+constexpr double levels_share = 0.6;
+
+// A depth of a count: its current segment, the items first, ..., first + count - 1
+// as the kernel indexes them, and their model; below the samples, the level (of
+// the depth above, less its offset) that item 0 stands for; and how the next depth
+// counts this one's levels.
+struct Depth {
+  Model model;
+  double first;
+  std::int32_t count;
+  double origin;
+  Levels levels;
+};
+
+// A count in progress: the samples' points and unit, and a segment at each depth.
+struct Count {
+  double a, h, per_unit;
+  int deepest; // the depths that may be counted by levels: 0 to deepest - 1
+  CountTally *tally;
+  Depth depth[deepest_count + 1];
+};
+
+// How a count of a segment ended.
+enum class Counted { whole, tie, not_counted };
+
+struct Total {
+  std::int64_t total; // the sum of the segment's truths
+  Counted how;
+};
+
+// The truth of item i at depth d: the sample's rounding in units at depth 0, and
+// below, the first index past its level among the truths of the depth above; NaN
+// where a tie decides it.
+inline double truth(const Count &count, int d, double i);
+
+// The first index of depth d's current segment whose truth less k per index is
+// past level ν, found from the index guess; as an index less the model's centre.
+inline double level_end(const Count &count, int d, double nu, double guess) {
+  const Depth &D = count.depth[d];
+  const Levels &lv = D.levels;
+  const double low = D.first + 1.0;
+  const double high = D.first + D.count - 1.0;
+  const auto past = [&count, d, &lv, nu](double i, bool &tie) {
+    const double w = truth(count, d, i) - lv.k * i - lv.offset;
+    tie = tie || w != w;
+    return lv.rising ? w >= nu : w < nu;
+  };
+  bool tie = false;
+  double j = greater(low, lesser(std::nearbyint(guess), high)); // a NaN guess gives low
+  bool found = false;
+  for (int step = 0; step < 4 && !found && !tie; ++step) {
+    if (j > low && past(j - 1.0, tie)) {
+      j -= 1.0;
+    } else if (j < high && !past(j, tie)) {
+      j += 1.0;
+    } else {
+      found = true;
+    }
+  }
+  if (!found && !tie) { // bisection: past(lo) is false (lo < low), past(hi) true
+    double lo = low - 1.0;
+    double hi = high;
+    while (hi - lo > 1.0 && !tie) {
+      const double middle = std::floor(0.5 * (lo + hi));
+      (past(middle, tie) ? hi : lo) = middle;
+    }
+    j = hi;
+  }
+  return tie ? __builtin_nan("") : j - D.model.centre;
+}
+
+inline double truth(const Count &count, int d, double i) {
+  if (d == 0) {
+    const double units = integrand(count.a + i * count.h) * count.per_unit;
+    const double nearest = std::nearbyint(units);
+    if (std::fabs(units - nearest) < 0.5) {
+      return nearest;
+    }
+    if (count.tally != nullptr) {
+      ++count.tally->ties[0];
+    }
+    return __builtin_nan("");
+  }
+  const Depth &D = count.depth[d];
+  const double p = model_at<true>(D.model, i - D.model.centre);
+  const double nearest = std::nearbyint(p);
+  if (std::fabs(p - nearest) <= D.model.limit) {
+    return nearest + D.model.base;
+  }
+  const double end = level_end(count, d - 1, D.origin + i,
+                               (nearest + D.model.base) + count.depth[d - 1].model.centre);
+  if (count.tally != nullptr) {
+    ++count.tally->undecided[d];
+    count.tally->ties[d] += end != end ? 1 : 0;
+  }
+  return end;
+}
+
+// The sum of depth d's truths over its current segment: by the model kernel, or
+// by levels where they pay (count_levels, below).
+template <typename Vec, typename Bits> Total count_segment(Count &count, int d);
+
+// The model kernel over depth d's current segment.
+template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
+  const Depth &D = count.depth[d];
+  const auto exact = [&count, d](Vec i, Vec guess, auto undecided) {
+    if (d == 0) {
+      const Vec units = integrand(count.a + i * count.h) * count.per_unit;
+      if (count.tally != nullptr) {
+        for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+          const double off = units[lane] - std::nearbyint(units[lane]);
+          count.tally->undecided[0] += undecided[lane] != 0 ? 1 : 0;
+          count.tally->ties[0] += undecided[lane] != 0 && !(std::fabs(off) < 0.5) ? 1 : 0;
+        }
+      }
+      return units;
+    }
+    const Depth &here = count.depth[d];
+    const double centre = count.depth[d - 1].model.centre;
+    for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+      if (undecided[lane] != 0) {
+        guess[lane] = level_end(count, d - 1, here.origin + i[lane], guess[lane] + centre);
+        if (count.tally != nullptr) {
+          ++count.tally->undecided[d];
+          count.tally->ties[d] += guess[lane] != guess[lane] ? 1 : 0;
+        }
+      }
+    }
+    return guess;
+  };
+  if (count.tally != nullptr) {
+    count.tally->items[d] += D.count;
+  }
+  const auto first = static_cast<std::int32_t>(D.first);
+  const Units units = D.model.cubic
+                          ? modelled_units<Vec, Bits, true>(first, D.count, D.model, exact)
+                          : modelled_units<Vec, Bits, false>(first, D.count, D.model, exact);
+  return {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
+}
+
+// The sum of the truths j_ν (less the centre of depth d's model) for the levels
+// from lo to hi of depth d's current segment, one depth down (see the top).
+template <typename Vec, typename Bits>
+Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest) {
+  const Levels &lv = count.depth[d].levels;
+  Depth &below = count.depth[d + 1];
+  below.first = 0.0;
+  std::int64_t sum = 0;
+  double nu = lo;
+  // Where the next segment's centre level crosses, guessed from the last model
+  // (else from q's linear part), for Newton's method to refine.
+  const auto guess = [&below, &lv](double centre_level, bool first) {
+    if (first) {
+      return (centre_level - lv.c0) / lv.q1;
+    }
+    const Model &last = below.model;
+    return model_at<true>(last, centre_level + 0.5 - below.origin - last.centre) + last.base - 0.5;
+  };
+  // Segments as long as the remainder allows, then one a multiple of
+  // block_quantum long; the last few levels one by one, with a model over the
+  // last block_quantum levels.
+  Model bound = inverse_bound(lv, longest);
+  std::int32_t bound_length = longest;
+  while (hi - nu + 1.0 >= block_quantum) {
+    const double left = hi - nu + 1.0;
+    const std::int32_t L =
+        left >= longest ? longest : static_cast<std::int32_t>(left) / block_quantum * block_quantum;
+    if (L != bound_length) {
+      bound = inverse_bound(lv, L);
+      bound_length = L;
+    }
+    below.model = inverse_of_levels(lv, bound, nu, L, guess(nu + 0.5 * L - 0.5, nu == lo));
+    below.count = L;
+    below.origin = nu;
+    if (!below.model.decides) {
+      return {0, Counted::not_counted};
+    }
+    const Total part = count_segment<Vec, Bits>(count, d + 1);
+    if (part.how != Counted::whole) {
+      return part;
+    }
+    sum += part.total;
+    nu += L;
+  }
+  if (nu <= hi) {
+    const double last = hi - block_quantum + 1.0;
+    if (last < lo) {
+      return {0, Counted::not_counted}; // too few levels for a model
+    }
+    below.model = inverse_of_levels(lv, inverse_bound(lv, block_quantum), last, block_quantum,
+                                    guess(last + 0.5 * block_quantum - 0.5, nu == lo));
+    below.count = block_quantum;
+    below.origin = last;
+    if (!below.model.decides) {
+      return {0, Counted::not_counted};
+    }
+    // The model decides most of them; the others take their truth.
+    const Model &model = below.model;
+    double decided = 0.0; // whole numbers below 2^53: exact
+    for (auto i = static_cast<std::int32_t>(nu - last); i < block_quantum; ++i) {
+      const double p = model_at<true>(model, i - model.centre);
+      const double nearest = std::nearbyint(p);
+      const double j = std::fabs(p - nearest) <= model.limit ? nearest + model.base
+                                                             : truth(count, d + 1, i);
+      if (j != j) {
+        return {0, Counted::tie};
+      }
+      decided += j;
+    }
+    sum += static_cast<std::int64_t>(decided);
+  }
+  return {sum, Counted::whole};
+}
+
+// The sum of depth d's truths over its current segment by levels (see the top),
+// where the model's slope keeps clear of whole numbers and the levels number at
+// most levels_share of the items; else not counted.
+template <typename Vec, typename Bits> Total count_levels(Count &count, int d) {
+  Depth &D = count.depth[d];
+  D.levels = levels_of(D.model, D.first, D.count);
+  const Levels &lv = D.levels;
+  const double n = D.count;
+  const double A = D.first;
+  const double Z = D.first + n - 1.0;
+  // The levels, about |q(Z) - q(A)| of them.
+  const double span = std::fabs(q_at(lv, Z - D.model.centre) - q_at(lv, A - D.model.centre));
+  if (!lv.holds || !(span <= levels_share * n)) {
+    return {0, Counted::not_counted};
+  }
+  const std::int32_t longest = levels_segment(lv);
+  if (longest == 0) {
+    return {0, Counted::not_counted};
+  }
+  const double x_A = truth(count, d, A);
+  const double x_Z = truth(count, d, Z);
+  if (x_A != x_A || x_Z != x_Z) {
+    return {0, Counted::tie};
+  }
+  // Whole numbers below 2^53: exact.
+  const double nu_A = (x_A - lv.k * A) - lv.offset;
+  const double nu_Z = (x_Z - lv.k * Z) - lv.offset;
+  const double lowest = lv.rising ? nu_A : nu_Z;
+  const double highest = lv.rising ? nu_Z : nu_A;
+  const Total ends = count_ends<Vec, Bits>(count, d, lowest + 1.0, highest, longest);
+  if (ends.how != Counted::whole) {
+    return ends;
+  }
+  // The sum of j_ν (as indices) over the levels, then of w - o, then of x.
+  const auto levels = static_cast<std::int64_t>(highest - lowest);
+  const std::int64_t ends_sum = ends.total + levels * static_cast<std::int64_t>(D.model.centre);
+  const auto count_of = static_cast<std::int64_t>(D.count);
+  const auto first = static_cast<std::int64_t>(A);
+  const std::int64_t w_sum =
+      lv.rising
+          ? static_cast<std::int64_t>(nu_A) * count_of + levels * (first + count_of) - ends_sum
+          : static_cast<std::int64_t>(nu_Z) * count_of + ends_sum - levels * first;
+  const std::int64_t index_sum = count_of * first + count_of * (count_of - 1) / 2;
+  return {static_cast<std::int64_t>(lv.k) * index_sum +
+              static_cast<std::int64_t>(lv.offset) * count_of + w_sum,
+          Counted::whole};
+}
+
+template <typename Vec, typename Bits> Total count_segment(Count &count, int d) {
+  if (d < count.deepest) {
+    const Total by_levels = count_levels<Vec, Bits>(count, d);
+    if (by_levels.how != Counted::not_counted) {
+      return by_levels;
+    }
+  }
+  return count_each<Vec, Bits>(count, d);
+}
+
+// The counting kernel (a BlockSum): the block's rounded samples, segment by
+// segment, counted where the integrand's model decides and by division where it
+// does not; `deepest` depths below the samples may be counted by levels.
+template <typename Vec, typename Bits>
+double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t count, double unit,
+                          int deepest, CountTally *tally) {
+  Count state{};
+  state.tally = tally;
+  state.a = a;
+  state.h = h;
+  state.per_unit = 1.0 / unit;
+  state.deepest = lesser(deepest, deepest_count);
+  const std::int32_t longest = model_segment(h, unit);
+  std::uint64_t total = 0;
+  for (std::int32_t done = 0; done < count;) {
+    const std::int32_t start = first + done;
+    const std::int32_t length = lesser(longest, count - done);
+    Depth &samples = state.depth[0];
+    samples.model = sample_model(a, h, start, length, unit);
+    samples.first = start;
+    samples.count = length;
+    if (!samples.model.decides) {
+      const Units units = rounded_units<Vec, Bits>(a, h, start, length, unit);
+      if (units.tie) {
+        return __builtin_nan("");
+      }
+      total += units.total;
+    } else {
+      const Total part = count_segment<Vec, Bits>(state, 0);
+      if (part.how != Counted::whole) {
+        return __builtin_nan("");
+      }
+      total += static_cast<std::uint64_t>(part.total);
+    }
+    done += length;
+  }
+  return units_sum({total, false}, unit);
+}
+
+} // namespace
+
+#endif
