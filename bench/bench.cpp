@@ -89,11 +89,15 @@ constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1};
 // small as segments that long would have), or never, from N = 2^19 to
 // 2^24.5; level sums from 1.25 to 6 samples a level, or never, from N = 2^26 to
 // 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
-// N = 2^26 to the largest (every half octave).
+// N = 2^26 to the largest; counted blocks from a fortieth of a sample a level to
+// a half, or never, and one depth or two, from N = 2^23 to 2^28 (every half
+// octave).
 constexpr std::array<double, 9> model_thresholds = {256,  512,   1024,  2048,    4096,
                                                     8192, 12288, 16384, INFINITY};
 constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
+constexpr std::array<double, 6> count_thresholds = {0.025, 0.05, 0.1, 0.2, 0.5, INFINITY};
+constexpr std::array<double, 2> depths = {1, 2};
 
 std::string threshold_name(double threshold) {
   char name[16];
@@ -137,6 +141,17 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("inverse", inverse_thresholds, 52, 62, [tuning](double from) {
     Tuning with = tuning;
     with.levels_model_from_segment = from;
+    return with;
+  });
+  sweep("count", count_thresholds, 46, 56, [tuning](double from) {
+    Tuning with = tuning;
+    with.count_from_span = from;
+    return with;
+  });
+  sweep("depth", depths, 46, 56, [tuning](double depth) {
+    Tuning with = tuning;
+    with.count_from_span = std::isinf(tuning.count_from_span) ? 0.05 : tuning.count_from_span;
+    with.count_depth = static_cast<int>(depth);
     return with;
   });
 }
@@ -252,7 +267,7 @@ private:
       }
     }
     std::printf("\n%12s", "worst");
-    double chosen = INFINITY;
+    double chosen = thresholds.back(); // "never" where a sweep has it
     for (const double threshold : thresholds) {
       std::printf(" %14.2f", worst[threshold]);
       chosen = worst[threshold] < worst[chosen] ? threshold : chosen;
@@ -266,15 +281,17 @@ private:
       const std::string set = path.kernels.name;
       // Each sweep that ran gives its threshold; the others stay as the table has them.
       const Tuning now = tuning_for(path.kernels.name, this_processor());
-      const auto swept = [this, &set](const std::string &sweep) {
+      const auto swept = [this, &set](const std::string &sweep, const char *threshold = "never") {
         std::string name = "tune_";
         name += sweep;
         name += "/";
         name += set;
-        name += "/never";
+        name += "/";
+        name += threshold;
         return !ms_[name].empty();
       };
-      if (!swept("model") && !swept("levels") && !swept("inverse")) {
+      if (!swept("model") && !swept("levels") && !swept("inverse") && !swept("count") &&
+          !swept("depth", "1")) {
         continue;
       }
       const double model_from = swept("model")
@@ -286,10 +303,15 @@ private:
       const double inverse_from = swept("inverse")
                                       ? best_threshold("tune_inverse/" + set, inverse_thresholds)
                                       : now.levels_model_from_segment;
+      const double count_from = swept("count")
+                                    ? best_threshold("tune_count/" + set, count_thresholds)
+                                    : now.count_from_span;
+      const double depth =
+          swept("depth", "1") ? best_threshold("tune_depth/" + set, depths) : now.count_depth;
       const Processor processor = this_processor();
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g}, \"%s\"},\n", set.c_str(),
-                  processor.vendor, processor.family, model_from, levels_from, inverse_from,
-                  processor_name().c_str());
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g, %g, %g}, \"%s\"},\n",
+                  set.c_str(), processor.vendor, processor.family, model_from, levels_from,
+                  inverse_from, count_from, depth, processor_name().c_str());
     }
   }
 
