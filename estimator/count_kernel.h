@@ -254,8 +254,8 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     for (auto i = static_cast<std::int32_t>(nu - last); i < block_quantum; ++i) {
       const double p = model_at<true>(model, i - model.centre);
       const double nearest = std::nearbyint(p);
-      const double j = std::fabs(p - nearest) <= model.limit ? nearest + model.base
-                                                             : truth(count, d + 1, i);
+      const double j =
+          std::fabs(p - nearest) <= model.limit ? nearest + model.base : truth(count, d + 1, i);
       if (j != j) {
         return {0, Counted::tie};
       }
