@@ -133,26 +133,22 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("model", model_thresholds, 38, 49, [](double from) {
     return Tuning{from, INFINITY, INFINITY, INFINITY, 1};
   });
-  sweep("levels", level_thresholds, 52, 59, [tuning](double from) {
-    Tuning with = tuning;
-    with.levels_from_span = from;
-    return with;
-  });
-  sweep("inverse", inverse_thresholds, 52, 62, [tuning](double from) {
-    Tuning with = tuning;
-    with.levels_model_from_segment = from;
-    return with;
-  });
-  sweep("count", count_thresholds, 46, 56, [tuning](double from) {
-    Tuning with = tuning;
-    with.count_from_span = from;
-    return with;
-  });
+  // This processor's tuning with one threshold set.
+  const auto with = [tuning](double Tuning::*threshold) {
+    return [tuning, threshold](double from) {
+      Tuning set_so = tuning;
+      set_so.*threshold = from;
+      return set_so;
+    };
+  };
+  sweep("levels", level_thresholds, 52, 59, with(&Tuning::levels_from_span));
+  sweep("inverse", inverse_thresholds, 52, 62, with(&Tuning::levels_model_from_segment));
+  sweep("count", count_thresholds, 46, 56, with(&Tuning::count_from_span));
   sweep("depth", depths, 46, 56, [tuning](double depth) {
-    Tuning with = tuning;
-    with.count_from_span = std::isinf(tuning.count_from_span) ? 0.05 : tuning.count_from_span;
-    with.count_depth = static_cast<int>(depth);
-    return with;
+    Tuning set_so = tuning;
+    set_so.count_from_span = std::isinf(tuning.count_from_span) ? 0.05 : tuning.count_from_span;
+    set_so.count_depth = static_cast<int>(depth);
+    return set_so;
   });
 }
 
