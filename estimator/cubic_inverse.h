@@ -143,8 +143,8 @@ inline Levels levels_of(const Model &model, double first, double count) {
   lv.c3 = model.c3;
   lv.e = (model.sampling + model.approximation + 0x1p-53 * std::fabs(lv.q1) * largest_t) *
          (1.0 + 0x1p-40);
-  lv.holds = lv.m > 2.0 * lv.e * (1.0 + 0x1p-40) && std::isfinite(lv.offset) &&
-             std::fabs(lv.offset) < 0x1p52 && std::isfinite(lv.M2);
+  lv.holds = lv.m > 2.0 * lv.e * (1.0 + 0x1p-40) && std::fabs(lv.offset) < 0x1p52 &&
+             std::fabs(lv.M2) < __builtin_inf(); // NaN fails
   return lv;
 }
 
@@ -237,8 +237,8 @@ inline Model inverse_of_levels(const Levels &lv, const Model &bound, double nu0,
   model.c2 = -0.5 * d2 * c1_cubed;
   model.c3 = (3.0 * d2 * d2 - d1 * d3) * (c1_cubed * model.c1 * model.c1) / 6.0;
   model.total = model_total(model, L);
-  model.decides =
-      bound.decides && r <= largest_residual && std::fabs(t) < 0x1p50 && std::isfinite(model.c3);
+  model.decides = bound.decides && r <= largest_residual && std::fabs(t) < 0x1p50 &&
+                  std::fabs(model.c3) < __builtin_inf();
   return model;
 }
 
