@@ -50,8 +50,9 @@ namespace {
 // samples leave fewer than block_quantum levels to a third depth.
 constexpr int deepest_count = 2;
 
-// A segment is counted by levels where they number at most this share of its
-// items: fewer items to evaluate pay for the levels' models (measured).
+// A segment is counted by levels only where they number at most this share of
+// its items (most hold about a quarter): each level costs about what an item
+// does, and its model's setup comes on top.
 constexpr double levels_share = 0.6;
 
 // A depth of a count: its current segment, the items first, ..., first + count - 1

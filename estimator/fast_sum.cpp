@@ -1,14 +1,18 @@
 // The fast sum of interior samples: which strategy adds which samples, and which
 // kernels this processor runs. Every strategy gives exactly the in-order result;
-// block_sum.cpp, model.h and level_sum.cpp each begin with the argument why.
+// block_sum.cpp, model.h, count_kernel.h and level_sum.cpp each begin with the
+// argument why.
 //
 // What each strategy costs decides the choice. The in-order loop waits for every
 // addition. Blocks evaluate every sample, 2 to 8 at a time, dividing each out, or
 // deciding its rounding with a quadratic or cubic model in a few multiply-adds
 // where the model's segments (model_segment()) are long enough to pay; they grow
-// with N. Level sums evaluate only a few samples for each multiple of the binade's
-// unit u that the rounded samples take, so they win where one such level spans
-// many samples: about u / (h |f'(x)|) of them, with f'(x) = -8x / (1 + x^2)^2.
+// with N. Counted blocks evaluate, where a level spans a fraction of a sample, only
+// about a quarter as many places: where the model's values, less a whole number
+// per sample, cross each level. Level sums evaluate only a few samples for each
+// multiple of the binade's unit u that the rounded samples take, so they win where
+// one such level spans many samples: about u / (h |f'(x)|) of them, with
+// f'(x) = -8x / (1 + x^2)^2.
 // Over [0, 1] with N intervals that is about N^2 / 2^53 to three times as much,
 // whatever the binade: level sums pay off for the largest counts from the first
 // binades on. Where each starts to pay depends on the processor (tuning.h).
