@@ -88,6 +88,11 @@ struct Total {
 // where a tie decides it.
 inline double truth(const Count &count, int d, double i);
 
+// The truth of item i at depth d >= 1, which its model left undecided, with the
+// model's whole number as the guess: the level's end found among the truths of
+// the depth above, as counted in the tally.
+inline double undecided_truth(const Count &count, int d, double i, double guess);
+
 // The first index of depth d's current segment whose truth less k per index is
 // past level ν, found from the index guess; as an index less the model's centre.
 inline double level_end(const Count &count, int d, double nu, double guess) {
@@ -124,6 +129,16 @@ inline double level_end(const Count &count, int d, double nu, double guess) {
   return tie ? __builtin_nan("") : j - D.model.centre;
 }
 
+inline double undecided_truth(const Count &count, int d, double i, double guess) {
+  const double end =
+      level_end(count, d - 1, count.depth[d].origin + i, guess + count.depth[d - 1].model.centre);
+  if (count.tally != nullptr) {
+    ++count.tally->undecided[d];
+    count.tally->ties[d] += end != end ? 1 : 0;
+  }
+  return end;
+}
+
 inline double truth(const Count &count, int d, double i) {
   if (d == 0) {
     const double units = integrand(count.a + i * count.h) * count.per_unit;
@@ -136,19 +151,11 @@ inline double truth(const Count &count, int d, double i) {
     }
     return __builtin_nan("");
   }
-  const Depth &D = count.depth[d];
-  const double p = model_at<true>(D.model, i - D.model.centre);
-  const double nearest = std::nearbyint(p);
-  if (std::fabs(p - nearest) <= D.model.limit) {
-    return nearest + D.model.base;
-  }
-  const double end = level_end(count, d - 1, D.origin + i,
-                               (nearest + D.model.base) + count.depth[d - 1].model.centre);
-  if (count.tally != nullptr) {
-    ++count.tally->undecided[d];
-    count.tally->ties[d] += end != end ? 1 : 0;
-  }
-  return end;
+  const Model &model = count.depth[d].model;
+  const double p = model_at<true>(model, i - model.centre);
+  const double nearest = std::nearbyint(p) + model.base;
+  return std::fabs(p - std::nearbyint(p)) <= model.limit ? nearest
+                                                         : undecided_truth(count, d, i, nearest);
 }
 
 // The sum of depth d's truths over its current segment: by the model kernel, or
@@ -170,15 +177,9 @@ template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
       }
       return units;
     }
-    const Depth &here = count.depth[d];
-    const double centre = count.depth[d - 1].model.centre;
     for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
       if (undecided[lane] != 0) {
-        guess[lane] = level_end(count, d - 1, here.origin + i[lane], guess[lane] + centre);
-        if (count.tally != nullptr) {
-          ++count.tally->undecided[d];
-          count.tally->ties[d] += guess[lane] != guess[lane] ? 1 : 0;
-        }
+        guess[lane] = undecided_truth(count, d, i[lane], guess[lane]);
       }
     }
     return guess;
@@ -255,8 +256,9 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     for (auto i = static_cast<std::int32_t>(nu - last); i < block_quantum; ++i) {
       const double p = model_at<true>(model, i - model.centre);
       const double nearest = std::nearbyint(p);
-      const double j =
-          std::fabs(p - nearest) <= model.limit ? nearest + model.base : truth(count, d + 1, i);
+      const double j = std::fabs(p - nearest) <= model.limit
+                           ? nearest + model.base
+                           : undecided_truth(count, d + 1, i, nearest + model.base);
       if (j != j) {
         return {0, Counted::tie};
       }

@@ -148,7 +148,7 @@ inline Levels levels_of(const Model &model, double first, double count) {
   return lv;
 }
 
-// q(t) and the magnitude of its evaluation, Horner's rule.
+// q(t), by Horner's rule.
 inline double q_at(const Levels &lv, double t) {
   return lv.c0 + t * (lv.q1 + t * (lv.c2 + t * lv.c3));
 }
