@@ -82,7 +82,7 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1};
+constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1, 0};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
@@ -98,6 +98,7 @@ constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFIN
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 constexpr std::array<double, 6> count_thresholds = {0.025, 0.05, 0.1, 0.2, 0.5, INFINITY};
 constexpr std::array<double, 2> depths = {1, 2};
+constexpr std::array<double, 3> ends_depths = {0, 1, 2};
 
 std::string threshold_name(double threshold) {
   char name[16];
@@ -130,9 +131,8 @@ void register_tuning(const KernelSet &kernels, int rounds) {
       }
     }
   };
-  sweep("model", model_thresholds, 38, 49, [](double from) {
-    return Tuning{from, INFINITY, INFINITY, INFINITY, 1};
-  });
+  sweep("model", model_thresholds, 38, 49,
+        [](double from) { return Tuning{from, INFINITY, INFINITY, INFINITY, 1, 0}; });
   // This processor's tuning with one threshold set.
   const auto with = [tuning](double Tuning::*threshold) {
     return [tuning, threshold](double from) {
@@ -148,6 +148,11 @@ void register_tuning(const KernelSet &kernels, int rounds) {
     Tuning set_so = tuning;
     set_so.count_from_span = std::isinf(tuning.count_from_span) ? 0.05 : tuning.count_from_span;
     set_so.count_depth = static_cast<int>(depth);
+    return set_so;
+  });
+  sweep("ends", ends_depths, 52, 62, [tuning](double depth) {
+    Tuning set_so = tuning;
+    set_so.levels_depth = static_cast<int>(depth);
     return set_so;
   });
 }
@@ -287,7 +292,7 @@ private:
         return !ms_[name].empty();
       };
       if (!swept("model") && !swept("levels") && !swept("inverse") && !swept("count") &&
-          !swept("depth", "1")) {
+          !swept("depth", "1") && !swept("ends", "0")) {
         continue;
       }
       const double model_from = swept("model")
@@ -304,10 +309,12 @@ private:
                                     : now.count_from_span;
       const double depth =
           swept("depth", "1") ? best_threshold("tune_depth/" + set, depths) : now.count_depth;
+      const double ends_depth =
+          swept("ends", "0") ? best_threshold("tune_ends/" + set, ends_depths) : now.levels_depth;
       const Processor processor = this_processor();
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g, %g, %g}, \"%s\"},\n",
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g, %g, %g, %g}, \"%s\"},\n",
                   set.c_str(), processor.vendor, processor.family, model_from, levels_from,
-                  inverse_from, count_from, depth, processor_name().c_str());
+                  inverse_from, count_from, depth, ends_depth, processor_name().c_str());
     }
   }
 
@@ -342,7 +349,7 @@ int main(int argc, char **argv) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
     register_sum("model", n,
-                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, 1}));
+                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, 1, 0}));
     register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {

@@ -29,11 +29,12 @@ std::int32_t block_length(double sum, double top, std::int32_t most) {
 
 // The blocks from at.index up to end, each totalled by kernel(a, h, first, count, unit).
 template <typename Kernel>
-Reached add_blocks_by(double a, double h, Progress at, std::int32_t end, Kernel kernel) {
+Reached add_blocks_by(double a, double h, Progress at, std::int32_t end, Kernel kernel,
+                      std::int32_t most = longest_block) {
   std::int32_t i = at.index;
   double sum = at.sum;
   // Blocks shrink around a tie, to redo little of the work in order, and grow back.
-  std::int32_t longest = longest_block;
+  std::int32_t longest = most;
   while (end - i >= block_quantum) {
     const double unit = unit_of(sum);
     if (unit > 0.0) {
@@ -43,7 +44,7 @@ Reached add_blocks_by(double a, double h, Progress at, std::int32_t end, Kernel 
       if (next < top) { // false too when the kernel met a tie (NaN)
         sum = next;
         i += count;
-        longest = std::min(2 * longest, longest_block);
+        longest = std::min(2 * longest, most);
         continue;
       }
       if (count > block_quantum) {
@@ -71,5 +72,6 @@ Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, Co
       a, h, at, end,
       [kernel, tuning](double a_, double h_, std::int32_t first, std::int32_t count, double unit) {
         return kernel(a_, h_, first, count, unit, tuning.count_depth, nullptr);
-      });
+      },
+      longest_count);
 }

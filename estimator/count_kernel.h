@@ -24,9 +24,15 @@
 // is found the same way, one depth further, or by the model kernel, which
 // evaluates every item and decides most roundings without their exact truth.
 //
+// Level sums (level_sum.cpp) count their levels' ends the same way: there the
+// items of depth 0 are the first indices j_l whose samples lie at or below each
+// level's threshold, which the inverse model (inverse_model.h) certifies, a whole
+// number per level with a slope of a few samples a level.
+//
 // Where a model cannot decide an item, its truth is found exactly: at the samples'
-// depth, the sample itself; one depth further, the first index past the level
-// among the depth above's truths, each found the same way, from the model's guess.
+// depth, the sample itself, or the level's end found from the exact samples
+// (crossing.h); one depth further, the first index past the level among the depth
+// above's truths, each found the same way, from the model's guess.
 // A tie (a sample halfway between two multiples of the unit) can only be such an
 // undecided item, or a range's end, where it is computed and seen; then the block
 // is added in order. Totals are whole numbers below 2^53 in magnitude, exact in
@@ -34,6 +40,7 @@
 #ifndef PI_ESTIMATE_COUNT_KERNEL_H
 #define PI_ESTIMATE_COUNT_KERNEL_H
 
+#include "crossing.h"
 #include "cubic_inverse.h"
 #include "division_kernel.h"
 #include "model.h"
@@ -46,8 +53,9 @@
 
 namespace {
 
-// The most depths that a count goes below the samples. Blocks of longest_block
-// samples leave fewer than block_quantum levels to a third depth.
+// The most depths that a count goes below the samples or the levels' ends: each
+// depth keeps about a quarter of the items, so a third would hold a few hundred of
+// a block's, fewer than its setups cost.
 constexpr int deepest_count = 2;
 
 // A segment is counted by levels only where they number at most this share of
@@ -55,10 +63,14 @@ constexpr int deepest_count = 2;
 // does, and its model's setup comes on top.
 constexpr double levels_share = 0.6;
 
+// Each segment one depth down costs about what this many items do: its model's
+// setup, the kernel's call, and the last few levels, which are evaluated one by one.
+constexpr double segment_items = 256.0;
+
 // A depth of a count: its current segment, the items first, ..., first + count - 1
-// as the kernel indexes them, and their model; below the samples, the level (of
-// the depth above, less its offset) that item 0 stands for; and how the next depth
-// counts this one's levels.
+// as the kernel indexes them, and their model; the level that item 0 stands for
+// (below depth 0, of the depth above, less its offset; at depth 0 of level sums,
+// the samples' level); and how the next depth counts this one's levels.
 struct Depth {
   Model model;
   double first;
@@ -67,9 +79,15 @@ struct Depth {
   Levels levels;
 };
 
-// A count in progress: the samples' points and unit, and a segment at each depth.
+// A count in progress: the samples' points and unit, what depth 0 holds, and a
+// segment at each depth. Depth 0 holds either the samples' roundings in units
+// (blocks), or, for level sums, the levels' ends: for level l = origin + i, the
+// first index in (first_sample, last_sample] whose sample lies at or below
+// (l - 1/2) unit, which the inverse model (inverse_model.h) holds.
 struct Count {
   double a, h, per_unit;
+  bool of_levels;
+  double first_sample, last_sample, unit;
   int deepest; // the depths that may be counted by levels: 0 to deepest - 1
   CountTally *tally;
   Depth depth[deepest_count + 1];
@@ -81,16 +99,17 @@ enum class Counted { whole, tie, not_counted };
 struct Total {
   std::int64_t total; // the sum of the segment's truths
   Counted how;
+  bool by_levels = false; // whether its first depth was counted by levels
 };
 
-// The truth of item i at depth d: the sample's rounding in units at depth 0, and
-// below, the first index past its level among the truths of the depth above; NaN
-// where a tie decides it.
+// The truth of item i at depth d: at depth 0 the sample's rounding in units or the
+// level's end among the samples, and below, the first index past its level among
+// the truths of the depth above; NaN where a tie decides it.
 inline double truth(const Count &count, int d, double i);
 
-// The truth of item i at depth d >= 1, which its model left undecided, with the
-// model's whole number as the guess: the level's end found among the truths of
-// the depth above, as counted in the tally.
+// The truth of item i at depth d, which its model left undecided, with the model's
+// whole number as the guess: the level's end found among the truths of the depth
+// above, or among the samples, as counted in the tally.
 inline double undecided_truth(const Count &count, int d, double i, double guess);
 
 // The first index of depth d's current segment whose truth less k per index is
@@ -130,8 +149,11 @@ inline double level_end(const Count &count, int d, double nu, double guess) {
 }
 
 inline double undecided_truth(const Count &count, int d, double i, double guess) {
-  const double end =
-      level_end(count, d - 1, count.depth[d].origin + i, guess + count.depth[d - 1].model.centre);
+  const double level = count.depth[d].origin + i;
+  const double end = d == 0
+                         ? samples_end(count.a, count.h, count.first_sample, count.last_sample,
+                                       (level - 0.5) * count.unit, guess)
+                         : level_end(count, d - 1, level, guess + count.depth[d - 1].model.centre);
   if (count.tally != nullptr) {
     ++count.tally->undecided[d];
     count.tally->ties[d] += end != end ? 1 : 0;
@@ -140,7 +162,7 @@ inline double undecided_truth(const Count &count, int d, double i, double guess)
 }
 
 inline double truth(const Count &count, int d, double i) {
-  if (d == 0) {
+  if (d == 0 && !count.of_levels) {
     const double units = integrand(count.a + i * count.h) * count.per_unit;
     const double nearest = std::nearbyint(units);
     if (std::fabs(units - nearest) < 0.5) {
@@ -166,7 +188,7 @@ template <typename Vec, typename Bits> Total count_segment(Count &count, int d);
 template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
   const Depth &D = count.depth[d];
   const auto exact = [&count, d](Vec i, Vec guess, auto undecided) {
-    if (d == 0) {
+    if (d == 0 && !count.of_levels) {
       const Vec units = integrand(count.a + i * count.h) * count.per_unit;
       if (count.tally != nullptr) {
         for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
@@ -285,7 +307,7 @@ template <typename Vec, typename Bits> Total count_levels(Count &count, int d) {
     return {0, Counted::not_counted};
   }
   const std::int32_t longest = levels_segment(lv);
-  if (longest == 0) {
+  if (longest == 0 || !(span + segment_items * std::ceil(span / longest) <= levels_share * n)) {
     return {0, Counted::not_counted};
   }
   const double x_A = truth(count, d, A);
@@ -314,7 +336,7 @@ template <typename Vec, typename Bits> Total count_levels(Count &count, int d) {
   const std::int64_t index_sum = count_of * first + count_of * (count_of - 1) / 2;
   return {static_cast<std::int64_t>(lv.k) * index_sum +
               static_cast<std::int64_t>(lv.offset) * count_of + w_sum,
-          Counted::whole};
+          Counted::whole, true};
 }
 
 template <typename Vec, typename Bits> Total count_segment(Count &count, int d) {
@@ -339,7 +361,7 @@ double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t c
   state.h = h;
   state.per_unit = 1.0 / unit;
   state.deepest = lesser(deepest, deepest_count);
-  const std::int32_t longest = model_segment(h, unit);
+  const std::int32_t longest = model_segment(h, unit, longest_count);
   std::uint64_t total = 0;
   for (std::int32_t done = 0; done < count;) {
     const std::int32_t start = first + done;
@@ -349,11 +371,14 @@ double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t c
     samples.first = start;
     samples.count = length;
     if (!samples.model.decides) {
-      const Units units = rounded_units<Vec, Bits>(a, h, start, length, unit);
-      if (units.tie) {
-        return __builtin_nan("");
+      for (std::int32_t part = 0; part < length; part += longest_block) {
+        const Units units = rounded_units<Vec, Bits>(a, h, start + part,
+                                                     lesser(longest_block, length - part), unit);
+        if (units.tie) {
+          return __builtin_nan("");
+        }
+        total += units.total;
       }
-      total += units.total;
     } else {
       const Total part = count_segment<Vec, Bits>(state, 0);
       if (part.how != Counted::whole) {
@@ -364,6 +389,25 @@ double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t c
     done += length;
   }
   return units_sum({total, false}, unit);
+}
+
+// The sum of the levels' ends j_l, l = lowest, ..., lowest + L - 1, among the
+// samples (first, last], which the inverse model `model` holds, for level sums:
+// by the model kernel, or counted by levels down to `deepest` depths below them.
+template <typename Vec, typename Bits>
+Total counted_level_ends(double a, double h, double unit, double first, double last, double lowest,
+                         const Model &model, std::int32_t L, int deepest, CountTally *tally) {
+  Count state{};
+  state.tally = tally;
+  state.a = a;
+  state.h = h;
+  state.of_levels = true;
+  state.first_sample = first;
+  state.last_sample = last;
+  state.unit = unit;
+  state.deepest = lesser(deepest, deepest_count);
+  state.depth[0] = {model, 0.0, L, lowest, Levels{}};
+  return count_segment<Vec, Bits>(state, 0);
 }
 
 } // namespace

@@ -5,12 +5,15 @@
 #define PI_ESTIMATE_KERNELS_H
 
 #include "kernel_sets.h"
+#include "tuning.h"
 
 #include <cstdint>
 
-// Blocks are whole numbers of quanta, at most longest_block samples long.
+// Blocks are whole numbers of quanta, at most longest_block samples long, and
+// counted blocks at most longest_count: their setups cost more.
 constexpr std::int32_t block_quantum = 64;
 constexpr std::int32_t longest_block = 8192;
+constexpr std::int32_t longest_count = 1 << 14;
 
 // A block kernel: the sum of f(a + i*h), i = first, ..., first + count - 1, each
 // sample rounded to a multiple of unit, or NaN where a sample lies halfway between
@@ -23,7 +26,8 @@ constexpr std::int32_t longest_block = 8192;
 using BlockSum = double (*)(double a, double h, std::int32_t first, std::int32_t count,
                             double unit);
 
-// What a counting kernel met at each depth (0 for the samples): the items that
+// What a counting kernel met at each depth (0 for the samples, or for level sums
+// the levels' ends): the items that
 // the model kernel totalled there, the items it left undecided, whose truth was
 // found exactly, and the ties found while finding them. For the tests.
 struct CountTally {
@@ -32,7 +36,8 @@ struct CountTally {
   std::int64_t ties[3];
 };
 
-// A counting kernel: as a block kernel (the same contract), but most samples, and
+// A counting kernel: as a block kernel (the same contract, but count may reach
+// longest_count), except that most samples, and
 // most of the levels they cross, are never evaluated: it counts where a model's
 // values, less a whole number per index, cross each level, down to `deepest`
 // depths below the samples, at most 2 (count_kernel.h). It adds to tally, if
@@ -63,12 +68,14 @@ struct LevelRun {
 // sample at `first` rounds to `level` units and is no tie. It totals the rounded
 // samples from first up to `last`, locating where they drop below each level,
 // many levels at a time, by the inverse model where its segments are at least
-// levels_model_from_segment levels long. It stops before a batch of levels that
-// holds a tie or whose total would reach `room` units, and after one whose samples
-// per level fail levels_pay(levels_from_span) or are fewer than one.
+// the tuning's levels_model_from_segment levels long, and counts those places
+// down to its levels_depth depths below them. It stops before a batch of levels
+// that holds a tie or whose total would reach `room` units, and after one whose
+// samples per level fail levels_pay(levels_from_span) or are fewer than one. It
+// adds to tally, if given, what the count met.
 using LevelSum = LevelRun (*)(double a, double h, double unit, std::int32_t first,
-                              std::int32_t last, double level, double room, double levels_from_span,
-                              double levels_model_from_segment);
+                              std::int32_t last, double level, double room, Tuning tuning,
+                              CountTally *tally);
 
 // Whether level sums pay where `samples` samples hold `levels` levels: where a
 // level spans levels_from_span samples or more. The chooser asks it of its

@@ -6,6 +6,8 @@
 #ifndef PI_ESTIMATE_LEVEL_KERNEL_H
 #define PI_ESTIMATE_LEVEL_KERNEL_H
 
+#include "count_kernel.h"
+#include "crossing.h"
 #include "inverse_model.h"
 #include "kernels.h"
 #include "model_kernel.h"
@@ -55,82 +57,6 @@ template <typename Vec> auto below(Vec d, Vec under) { return numerator / d < un
 inline double tests_margin(double /*m*/) { return 0.0; }
 #endif
 
-// The first index j in (low, last) with f(a + j*h) <= t, or last if there is
-// none, for samples that never increase and f(a + low*h) > t: by bisection.
-inline double bisect(double a, double h, double low, double last, double t) {
-  auto below = static_cast<std::int64_t>(low);
-  auto high = static_cast<std::int64_t>(last);
-  while (high - below > 1) {
-    const std::int64_t middle = below + (high - below) / 2;
-    if (integrand(a + static_cast<double>(middle) * h) <= t) {
-      high = middle;
-    } else {
-      below = middle;
-    }
-  }
-  return static_cast<double>(high);
-}
-
-// The first index j in (first, last] with f(a + j*h) <= t, or last if there is
-// none, for samples that never increase and f(a + first*h) > t, found from a
-// guess: a few steps from it, else by bisection. NaN where f(a + j*h) equals t
-// (a tie), unless j = last.
-inline double level_end(double a, double h, double first, double last, double t, double guess) {
-  const auto above_t = [a, h, t](double j) { return integrand(a + j * h) > t; };
-  double j = greater(first + 1.0, lesser(guess, last)); // a NaN guess gives first + 1
-  bool found = false;
-  for (int step = 0; step < 4 && !found; ++step) {
-    if (j > first + 1.0 && !above_t(j - 1.0)) {
-      j -= 1.0;
-    } else if (j < last && above_t(j)) {
-      j += 1.0;
-    } else {
-      found = true;
-    }
-  }
-  if (!found) {
-    j = bisect(a, h, first, last, t);
-  }
-  return j < last && integrand(a + j * h) == t ? __builtin_nan("") : j;
-}
-
-// Whether j is, for each lane's threshold t, the first index in (first, last]
-// with f(a + j*h) <= t or j = last, given f(a + first*h) > t: it is once
-// f(a + (j-1)*h) > t and, unless j = last, f(a + j*h) <= t. A lane of off is set
-// where j is not; a lane of tie where f(a + j*h) equals t.
-template <typename Vec, typename Mask>
-void check(double a, double h, Vec last, Vec t, Vec j, Mask &off, Mask &tie) {
-  const Vec at = integrand(a + j * h);
-  const Vec before = integrand(a + (j - 1.0) * h);
-  off = ~(before > t) | (~(at <= t) & (j != last));
-  tie = (at == t) & (j != last);
-}
-
-// The first indices that check() accepts, from j in (first, last] on: a step or
-// two back or on, then bisection for the lanes still off.
-template <typename Vec, typename Mask>
-Vec correct(double a, double h, Vec first, Vec last, Vec t, Vec j, Mask &tie) {
-  Mask off{};
-  for (int step = 0;; ++step) {
-    check(a, h, last, t, j, off, tie);
-    if (!any_lane(off)) {
-      return j;
-    }
-    if (step == 2) {
-      break;
-    }
-    const Mask late = ~(integrand(a + (j - 1.0) * h) > t); // the first is further back
-    j = late ? j - 1.0 : (off ? j + 1.0 : j);
-  }
-  for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-    if (off[lane] != 0) {
-      j[lane] = bisect(a, h, first[lane], last[lane], t[lane]);
-    }
-  }
-  check(a, h, last, t, j, off, tie);
-  return j;
-}
-
 // How the level kernel guesses, for the levels k = 0, 1, 2, ... below a batch's
 // top level, where the real integrand crosses their thresholds t, as an index: from
 // x^2 = 4/t - 1. With m the top level's threshold and r = (m - t) / m = k * unit / m,
@@ -177,20 +103,23 @@ inline bool levels_go_on(double samples, double levels, double levels_from_span)
 // holds a tie or reaches last.
 struct LevelsByModel {
   double levels, total, stop;
+  bool counted; // whether the levels' ends were counted by levels
 };
 
 // The next segment of levels from top down, by the inverse model, at most
 // `longest` and at least `shortest` levels long. Each level l's samples end at
-// j_l, decided by the model kernel or found from its guess; the samples from
-// start to the lowest level's end total, in units, (top - L) (stop - start) plus
-// the sum of j_l - start.
+// j_l; the samples from start to the lowest level's end total, in units,
+// (top - L) (stop - start) plus the sum of j_l - start. The sum of the j_l is
+// counted (count_kernel.h) down to `depth` depths below them: at none, the model
+// kernel decides each j_l or finds it from its guess.
 template <typename Vec, typename Bits>
 LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
-                              double top, double start, std::int32_t longest, double shortest) {
+                              double top, double start, std::int32_t longest, double shortest,
+                              int depth, CountTally *tally) {
   const InverseSegment segment = inverse_segment(a, h, unit, top, longest, shortest);
   const Model &model = segment.model;
   if (segment.levels == 0 || !model.decides) {
-    return {0.0, 0.0, 0.0};
+    return {0.0, 0.0, 0.0, false};
   }
   const std::int32_t L = segment.levels;
   const double lowest = top - (L - 1);
@@ -201,26 +130,19 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
   const double nearest = std::nearbyint(p);
   double stop = nearest + model.base;
   if (!(std::fabs(p - nearest) <= model.limit)) {
-    stop = level_end(a, h, first, last, (lowest - 0.5) * unit, stop);
+    stop = samples_end(a, h, first, last, (lowest - 0.5) * unit, stop);
   }
   if (!(stop < last)) { // beyond the stretch, or a tie
-    return {0.0, 0.0, 0.0};
+    return {0.0, 0.0, 0.0, false};
   }
-  const auto exact = [a, h, unit, first, last, lowest](Vec i, Vec guess, auto undecided) {
-    for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
-      if (undecided[lane] != 0) {
-        guess[lane] = level_end(a, h, first, last, (lowest + i[lane] - 0.5) * unit, guess[lane]);
-      }
-    }
-    return guess;
-  };
-  const Units ends = modelled_units<Vec, Bits, true>(0, L, model, exact);
-  if (ends.tie) {
-    return {0.0, 0.0, 0.0};
+  const Total ends =
+      counted_level_ends<Vec, Bits>(a, h, unit, first, last, lowest, model, L, depth, tally);
+  if (ends.how != Counted::whole) {
+    return {0.0, 0.0, 0.0, false};
   }
   // Whole numbers: exact below 2^53, and at least 2^53 above, which the room rejects.
   const double total = (top - L) * (stop - start) + (static_cast<double>(ends.total) - L * start);
-  return {static_cast<double>(L), total, stop};
+  return {static_cast<double>(L), total, stop, ends.by_levels};
 }
 
 // The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
@@ -235,8 +157,7 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
 // of its levels above zero, plus the lowest level minus one for every sample in it.
 template <typename Vec>
 LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int32_t last,
-                   double level, double room, double levels_from_span,
-                   double levels_model_from_segment) {
+                   double level, double room, Tuning tuning, CountTally *tally) {
   using Mask = decltype(Vec{} < Vec{});
   constexpr int lanes = lanes_of<Vec>;
   constexpr int most_chains = 32; // independent vectors, to hide latency
@@ -261,16 +182,22 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   Guesses now = guesses_below(top, a, width, unit, most_levels);
   int model_rests = 0;                  // batches to go before the inverse model is tried again
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
+  int count_rests = 0;                  // segments to go before their ends are counted again
   for (;;) {
     if (batch_chains == most_chains && model_rests-- <= 0) {
+      const bool counting = count_rests-- <= 0;
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
           a, h, unit, first, last, top, start, lesser(2 * segment, longest_block),
-          levels_model_from_segment);
+          tuning.levels_model_from_segment, counting ? tuning.levels_depth : 0, tally);
       if (step.levels > 0 && units + step.total < room) {
+        // Where counting did not pay, it will not for the next few segments either.
+        if (counting) {
+          count_rests = step.counted ? 0 : 8;
+        }
         units += step.total;
         segment = static_cast<std::int32_t>(step.levels);
         const auto end = static_cast<std::int32_t>(step.stop);
-        if (!levels_go_on(step.stop - start, step.levels, levels_from_span)) {
+        if (!levels_go_on(step.stop - start, step.levels, tuning.levels_from_span)) {
           return {end, units, Stop::sparse, end};
         }
         top -= step.levels;
@@ -348,7 +275,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     if (stop == last) {
       return {end, units, Stop::done, end};
     }
-    if (!levels_go_on(stop - start, batch, levels_from_span)) {
+    if (!levels_go_on(stop - start, batch, tuning.levels_from_span)) {
       return {end, units, Stop::sparse, end};
     }
     top -= batch;

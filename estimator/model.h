@@ -10,7 +10,7 @@
 // coefficients and those two parts.
 //
 // Symbols, here and in the code: u the unit, a power of two; L the segment's
-// length, a multiple of 64 up to 8192; T = L/2, so that |t| <= T; R = |c0| +
+// length, a multiple of 64 up to 2^14; T = L/2, so that |t| <= T; R = |c0| +
 // T (|c1| + T (|c2| + T |c3|)), a bound on |p|. Every bound counts a rounding as
 // at most 2^-53 of its result, to first order; the terms left out (products of two
 // or more 2^-53s) and the bound's own arithmetic, on non-negative terms, add less
@@ -41,7 +41,7 @@
 // and three sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1)
 // T^2 |c2| and T^3 |c3|, total at most L R; so the products err by at most
 // 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R.
-// Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-29, and P - Σ d_i by
+// Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-27, and P - Σ d_i by
 // 2^-53 (L R + L) more. The model decides only where L R < 2^40; then all of that
 // is below 2^-3, so Σ n_i is the whole number nearest P - Σ d_i as computed.
 //
@@ -165,10 +165,10 @@ inline double taylor_remainder(int degree, double h, double T, double u) {
 }
 
 // The segment length for an interval width and unit: the longest power of two,
-// from block_quantum to longest_block, whose cubic's Taylor remainder stays
-// within the target, else block_quantum.
-inline std::int32_t model_segment(double h, double u) {
-  std::int32_t L = longest_block;
+// from block_quantum to `longest` (at most longest_count), whose cubic's Taylor
+// remainder stays within the target, else block_quantum.
+inline std::int32_t model_segment(double h, double u, std::int32_t longest = longest_block) {
+  std::int32_t L = longest;
   while (L > block_quantum && !(taylor_remainder(3, h, 0.5 * L, u) <= remainder_target)) {
     L /= 2;
   }

@@ -23,29 +23,32 @@ std::array<TuningEntry, tuning_entries> tuning_table() {
   return {{
       {"avx512",
        {"intel", 0},
-       {256.0, 4.0, 256.0, INFINITY, 1},
+       {256.0, 4.0, 256.0, INFINITY, 1, 0},
        "Intel Xeon, AVX-512 with FP16 and AMX"},
       {"avx512",
        {"amd", 25},
-       {512.0, 1.5, 64.0, INFINITY, 1},
+       {512.0, 1.5, 64.0, INFINITY, 1, 0},
        "AMD EPYC Zen 4 (family 25, model 17)"},
-      {"avx512", {"amd", 26}, {12288.0, 1.5, 64.0, 0.05, 1}, "AMD EPYC Zen 5 (family 26, model 2)"},
-      {"avx2", {"intel", 0}, {256.0, 3.0, 256.0, INFINITY, 1}, "Intel Xeon"},
+      {"avx512",
+       {"amd", 26},
+       {12288.0, 1.5, 64.0, 0.05, 1, 1},
+       "AMD EPYC Zen 5 (family 26, model 2)"},
+      {"avx2", {"intel", 0}, {256.0, 3.0, 256.0, INFINITY, 1, 0}, "Intel Xeon"},
       // Family 25 is Zen 3 too, which has no AVX-512; it was not measured.
       {"avx2",
        {"amd", 25},
-       {8192.0, 2.0, 256.0, INFINITY, 1},
+       {8192.0, 2.0, 256.0, INFINITY, 1, 0},
        "AMD EPYC Zen 4 (family 25, model 17)"},
       // Without fused multiply-add the model costs more than division.
       {"sse2",
        {"", 0},
-       {INFINITY, 5.0, INFINITY, INFINITY, 1},
+       {INFINITY, 5.0, INFINITY, INFINITY, 1, 0},
        "Intel Xeon; AMD EPYC Zen 4 agrees"},
       // Processors that fuse (ARM, POWER, IBM Z, RISC-V): not measured on one;
       // the model from where it paid with AVX-512 on every processor measured.
-      {"generic", {"", 0}, {2048.0, 5.0, 256.0, INFINITY, 1}, "not measured"},
+      {"generic", {"", 0}, {2048.0, 5.0, 256.0, INFINITY, 1, 0}, "not measured"},
       // Others, without fused multiply-add: as SSE2.
-      {"unfused", {"", 0}, {INFINITY, 5.0, INFINITY, INFINITY, 1}, "not measured"},
+      {"unfused", {"", 0}, {INFINITY, 5.0, INFINITY, INFINITY, 1, 0}, "not measured"},
   }};
 }
 
@@ -78,7 +81,8 @@ bool names(Processor entry, Processor processor) {
 } // namespace
 
 Tuning tuning_for(const char *kernel_set, Processor processor) {
-  Tuning safest{0.0, 0.0, 0.0, 0.0, std::numeric_limits<int>::max()};
+  Tuning safest{
+      0.0, 0.0, 0.0, 0.0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
   bool found = false;
   for (const TuningEntry &entry : tuning_table()) {
     if (std::strcmp(entry.kernel_set, kernel_set) != 0) {
@@ -95,8 +99,8 @@ Tuning tuning_for(const char *kernel_set, Processor processor) {
         std::max(safest.levels_model_from_segment, entry.tuning.levels_model_from_segment);
     safest.count_from_span = std::max(safest.count_from_span, entry.tuning.count_from_span);
     safest.count_depth = std::min(safest.count_depth, entry.tuning.count_depth);
+    safest.levels_depth = std::min(safest.levels_depth, entry.tuning.levels_depth);
   }
-  return found ? safest
-               : Tuning{INFINITY, INFINITY, INFINITY, INFINITY,
-                        1}; // an unknown set: dividing blocks only
+  return found ? safest : Tuning{INFINITY, INFINITY, INFINITY,
+                                 INFINITY, 1,        0}; // an unknown set: dividing blocks only
 }

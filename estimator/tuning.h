@@ -22,6 +22,8 @@ struct Tuning {
                                     // this many samples or more (and the model pays)
   int count_depth;                  // how many depths the count may go below the
                                     // samples
+  int levels_depth;                 // how many depths level sums count below the
+                                    // levels' ends
 };
 
 // A processor family: its vendor ("intel", "amd" or "" for another) and its

@@ -61,19 +61,22 @@ protected:
     const double in_order = add_samples_in_order(a, h, 1, n, start);
     const KernelSet kernels = GetParam().kernels;
     // As the program chooses; level sums (placing levels' ends by guess and
-    // confirmation, or by the inverse model) and the model wherever they apply
-    // (even where they cost more); blocks that divide, blocks by the model, and
-    // blocks counted down to each depth, wherever they apply, without level sums.
+    // confirmation, or by the inverse model, its ends counted down to each depth)
+    // and the model wherever they apply (even where they cost more); blocks that
+    // divide, blocks by the model, and blocks counted down to each depth, wherever
+    // they apply, without level sums.
     const struct {
       const char *name;
       Tuning tuning;
     } strategies[] = {{"dispatched", tuning_here(kernels)},
-                      {"levels", {0.0, 0.0, INFINITY, INFINITY, 1}},
-                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, 1}},
-                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, 1}},
-                      {"model", {0.0, INFINITY, INFINITY, INFINITY, 1}},
-                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, 1}},
-                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 2}}};
+                      {"levels", {0.0, 0.0, INFINITY, INFINITY, 1, 0}},
+                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, 1, 0}},
+                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, 1, 1}},
+                      {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, 1, 2}},
+                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, 1, 0}},
+                      {"model", {0.0, INFINITY, INFINITY, INFINITY, 1, 0}},
+                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, 1, 0}},
+                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 2, 0}}};
     for (const auto &strategy : strategies) {
       const double fast = add_interior_samples(a, h, n, start, kernels, strategy.tuning);
       EXPECT_EQ(bits_of(fast), bits_of(in_order))
@@ -256,15 +259,18 @@ TEST_P(FastSum, CountKernelMatchesTheDivisionKernel) {
   std::vector<Block> blocks;
   for (const auto &sum : sums) {
     const double h = interval_width(sum.a, sum.b, sum.n);
-    for (std::int32_t first = 1; first <= sum.n - 8192; first += sum.n / 48 + 5) {
-      blocks.push_back({sum.a, h, first, longest_block, unit_near(sum.a, h, first)});
+    for (std::int32_t first = 1; first <= sum.n - longest_count; first += sum.n / 48 + 5) {
+      blocks.push_back({sum.a, h, first, longest_count, unit_near(sum.a, h, first)});
     }
   }
   for (int deepest = 1; deepest <= 2; ++deepest) {
     CountTally tally{};
     for (const Block &b : blocks) {
       const double counted = kernels.count(b.a, b.h, b.first, b.count, b.unit, deepest, &tally);
-      const double divided = kernels.divide(b.a, b.h, b.first, b.count, b.unit);
+      double divided = 0.0; // whole multiples of the unit: exact, or NaN for a tie
+      for (std::int32_t part = 0; part < b.count; part += longest_block) {
+        divided += kernels.divide(b.a, b.h, b.first + part, longest_block, b.unit);
+      }
       EXPECT_EQ(bits_of(counted), bits_of(divided))
           << "depths " << deepest << ": a=" << b.a << " h=" << b.h << " first=" << b.first
           << " unit=" << b.unit;
@@ -358,14 +364,14 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, 1});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, 1, 0});
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, 1});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, 1, 0});
        }},
       {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_counted_blocks(a, h, at, end, k.count, {0.0, INFINITY, INFINITY, 0.0, 2});
+         return add_counted_blocks(a, h, at, end, k.count, {0.0, INFINITY, INFINITY, 0.0, 2, 0});
        }}};
   for (const auto &c : cases) {
     for (const auto &strategy : strategies) {
@@ -475,9 +481,9 @@ std::vector<Stretch> inverse_stretches() {
     const double t_lowest = (top - (segment.levels - 1) - 0.5) * unit;
     const double guess = std::nearbyint(p) + model.base;
     // Where the stretch starts: the first sample at or below top's upper threshold.
-    const double first = level_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
+    const double first = samples_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
     const double units_first = f(first * h) / unit;
-    if (level_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
+    if (samples_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
         std::nearbyint(units_first) == top && std::fabs(units_first - top) != 0.5) {
       const auto start = static_cast<std::int32_t>(first);
       stretches.push_back({0.0, h, start, start + (1 << 20), unit});
@@ -493,15 +499,18 @@ std::vector<Stretch> inverse_stretches() {
 // where each run stops, its total must be the samples from first on, rounded to
 // multiples of the unit one by one, with no tie among them. The inverse models'
 // own decisions, replayed for each stretch's first segment, show that undecided
-// levels and ties were met, and segments whose end the model could not place.
+// levels and ties were met, and segments whose end the model could not place;
+// and the levels' ends counted down to each depth, that every depth was counted,
+// and met undecided items and ties.
 TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   const KernelSet kernels = GetParam().kernels;
   long undecided = 0;
   long ties = 0;
-  long by_model = 0;       // stretches whose first segment the inverse model decides
-  long reached = 0;        // samples that the runs with the inverse model totalled
-  long misplaced_ends = 0; // first segments whose lowest level the model leaves
-                           // undecided and its nearest whole number puts too early
+  long by_model = 0;          // stretches whose first segment the inverse model decides
+  long reached = 0;           // samples that the runs with the inverse model totalled
+  long misplaced_ends = 0;    // first segments whose lowest level the model leaves
+                              // undecided and its nearest whole number puts too early
+  CountTally tallies[3] = {}; // what counting the ends met, by how deep it went
   for (const Stretch &s : inverse_stretches()) {
     const double units_first = f(s.a + s.first * s.h) / s.unit;
     const double level = std::nearbyint(units_first);
@@ -516,10 +525,13 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
         s.last - s.first < level - f(s.a + s.last * s.h) / s.unit;
     const struct {
       double inverse_from, levels_from_span;
-    } runs[] = {{0.0, 0.0}, {INFINITY, 0.0}, {0.0, 0x1p30}, {INFINITY, 0x1p30}};
-    for (const auto [inverse_from, levels_from_span] : runs) {
+      int depth; // how far the inverse model's ends are counted
+    } runs[] = {{0.0, 0.0, 0},    {0.0, 0.0, 1},    {0.0, 0.0, 2},    {INFINITY, 0.0, 0},
+                {0.0, 0x1p30, 0}, {0.0, 0x1p30, 1}, {0.0, 0x1p30, 2}, {INFINITY, 0x1p30, 0}};
+    for (const auto [inverse_from, levels_from_span, depth] : runs) {
       const LevelRun run = kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51,
-                                          levels_from_span, inverse_from);
+                                          {0.0, levels_from_span, inverse_from, INFINITY, 1, depth},
+                                          &tallies[depth]);
       if (levels_from_span > 1.0 || fewer_samples_than_levels) {
         EXPECT_NE(run.why, Stop::done) << "inverse from " << inverse_from << ", levels from "
                                        << levels_from_span << ", first=" << s.first;
@@ -534,7 +546,8 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
       EXPECT_EQ(run.units, rounded) << "inverse from " << inverse_from << ", a=" << s.a
                                     << " h=" << s.h << " first=" << s.first << " unit=" << s.unit;
       EXPECT_FALSE(tie) << "a=" << s.a << " h=" << s.h << " first=" << s.first;
-      reached += inverse_from == 0.0 && levels_from_span == 0.0 ? run.end - s.first : 0;
+      reached +=
+          inverse_from == 0.0 && levels_from_span == 0.0 && depth == 0 ? run.end - s.first : 0;
     }
     const InverseSegment segment =
         inverse_segment(s.a, s.h, s.unit, level, longest_block, block_quantum);
@@ -549,7 +562,7 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
       const bool open = std::fabs(p - std::nearbyint(p)) > model.limit;
       const double guess = std::nearbyint(p) + model.base;
       const double t = (level - (L - 1) + i - 0.5) * s.unit;
-      const double end = level_end(s.a, s.h, s.first, s.last, t, guess);
+      const double end = samples_end(s.a, s.h, s.first, s.last, t, guess);
       undecided += open ? 1 : 0;
       ties += std::isnan(end) ? 1 : 0;
       misplaced_ends += i == 0 && open && end > guess ? 1 : 0;
@@ -562,6 +575,21 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   EXPECT_GT(undecided, 0);
   EXPECT_GT(ties, 0);
   EXPECT_GE(misplaced_ends, 4);
+  for (int deepest = 1; deepest <= 2; ++deepest) {
+    const CountTally &tally = tallies[deepest];
+    std::printf("[          ] ends counted down %d depths: items, undecided items and ties by "
+                "depth:",
+                deepest);
+    for (int d = 0; d <= deepest; ++d) {
+      std::printf(" %lld, %lld, %lld;", static_cast<long long>(tally.items[d]),
+                  static_cast<long long>(tally.undecided[d]),
+                  static_cast<long long>(tally.ties[d]));
+      EXPECT_GT(tally.items[d], 0) << "depth " << d << " of " << deepest;
+      EXPECT_GT(tally.undecided[d], 0) << "depth " << d << " of " << deepest;
+      EXPECT_GT(tally.ties[d], 0) << "depth " << d << " of " << deepest;
+    }
+    std::printf("\n");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FastSum, testing::ValuesIn(all_paths()), path_name);
@@ -957,17 +985,18 @@ void measure_inverse(Count &count, int d, InverseFound &found) {
 
 // The inverse of a levelled cubic's bound itself, at the first depth below the
 // samples (levels of the integrand's model over whole sums) and at the second
-// (levels of those levels' models): for each level, the model's value as the
-// kernels compute it lies within the approximation and evaluation parts of
+// (levels of those levels' models), and likewise below the levels' ends of level
+// sums (levels of the inverse model's segments): for each level, the model's value
+// as the kernels compute it lies within the approximation and evaluation parts of
 // τ + 1/2 - base, τ the real crossing; and the level's true end, from the truths
 // above, within δ + 1/2 of τ + 1/2. Where the remainder is the largest part and
 // nearly reached, the first must come close to the bound.
 TEST(CubicInverseBound, HoldsForEveryLevelAtBothDepths) {
   std::mt19937 random(20261209);
-  InverseFound found{};
+  InverseFound found[2] = {}; // below the samples, below the levels' ends
   for (const std::int32_t n : {1 << 25, 1 << 26, 112863206, 1 << 27, 189812531, 1 << 28, 1 << 29}) {
     const double h = interval_width(0.0, 1.0, n);
-    std::uniform_int_distribution<std::int32_t> start(n / 8, n - 8192);
+    std::uniform_int_distribution<std::int32_t> start(n / 8, n - longest_count);
     for (int k = 0; k < 60; ++k) {
       Count count{};
       count.a = 0.0;
@@ -977,21 +1006,49 @@ TEST(CubicInverseBound, HoldsForEveryLevelAtBothDepths) {
       count.per_unit = 1.0 / unit;
       count.deepest = 2;
       Depth &samples = count.depth[0];
-      samples.count = model_segment(h, unit);
+      samples.count = model_segment(h, unit, longest_count);
       samples.model = sample_model(0.0, h, first, samples.count, unit);
       samples.first = first;
-      measure_inverse(count, 0, found);
+      measure_inverse(count, 0, found[0]);
     }
   }
-  std::printf("[          ] %ld and %ld levels at depths 1 and 2: largest error %.4f and %.4f of "
-              "the approximation and evaluation parts; level ends %.3g and %.3g of δ beyond 1/2\n",
-              found.levels[0], found.levels[1], found.worst[0], found.worst[1], found.worst_end[0],
-              found.worst_end[1]);
-  for (int d = 0; d < 2; ++d) {
-    EXPECT_GT(found.levels[d], 2000) << "depth " << d + 1;
-    EXPECT_LT(found.worst[d], 1.0) << "depth " << d + 1;
-    EXPECT_LT(found.worst_end[d], 1.0) << "depth " << d + 1;
-    EXPECT_GT(found.worst[d], 0.9) << "depth " << d + 1;
+  std::uniform_real_distribution<double> point(0.05, 0.95);
+  for (const std::int32_t n : {1 << 27, 159612677, 1 << 28, 300000000, 1 << 29, 1000000000}) {
+    const double h = interval_width(0.0, 1.0, n);
+    for (int k = 0; k < 40; ++k) {
+      // Levels from the one at the sample point x down, from a sample above them all.
+      const auto first = static_cast<std::int32_t>(point(random) / h);
+      const double unit = unit_near(0.0, h, first);
+      const double top = std::nearbyint(f((first + 1) * h) / unit);
+      const InverseSegment segment =
+          inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
+      Count count{};
+      count.a = 0.0;
+      count.h = h;
+      count.of_levels = true;
+      count.first_sample = first;
+      count.last_sample = n;
+      count.unit = unit;
+      count.deepest = 2;
+      count.depth[0] = {segment.model, 0.0, segment.levels, top - (segment.levels - 1), Levels{}};
+      if (segment.levels > 0) {
+        measure_inverse(count, 0, found[1]);
+      }
+    }
+  }
+  for (int kind = 0; kind < 2; ++kind) {
+    const InverseFound &at = found[kind];
+    std::printf("[          ] below the %s: %ld and %ld levels at depths 1 and 2: largest error "
+                "%.4f and %.4f of the approximation and evaluation parts; level ends %.3g and "
+                "%.3g of δ beyond 1/2\n",
+                kind == 0 ? "samples" : "levels' ends", at.levels[0], at.levels[1], at.worst[0],
+                at.worst[1], at.worst_end[0], at.worst_end[1]);
+    for (int d = 0; d < 2; ++d) {
+      EXPECT_GT(at.levels[d], 2000) << kind << ", depth " << d + 1;
+      EXPECT_LT(at.worst[d], 1.0) << kind << ", depth " << d + 1;
+      EXPECT_LT(at.worst_end[d], 1.0) << kind << ", depth " << d + 1;
+      EXPECT_GT(at.worst[d], 0.9) << kind << ", depth " << d + 1;
+    }
   }
 }
 
