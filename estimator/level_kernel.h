@@ -187,7 +187,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     if (batch_chains == most_chains && model_rests-- <= 0) {
       const bool counting = count_rests-- <= 0;
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
-          a, h, unit, first, last, top, start, lesser(2 * segment, longest_block),
+          a, h, unit, first, last, top, start,
+          lesser(2 * segment, counting && tuning.levels_depth > 0 ? longest_count : longest_block),
           tuning.levels_model_from_segment, counting ? tuning.levels_depth : 0, tally);
       if (step.levels > 0 && units + step.total < room) {
         // Where counting did not pay, it will not for the next few segments either.
