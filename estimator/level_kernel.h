@@ -145,6 +145,84 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
   return {static_cast<double>(L), total, stop, ends.by_levels};
 }
 
+// The guesses j of where each level's samples end, for the levels `offset` below
+// the batch's top, for `vectors` vectors of them: from the cubic in the offset, or
+// from each lane's square root.
+template <typename Vec>
+void guess_ends(const Guesses &now, double a, double width, const Vec *offset, int vectors, Vec *j) {
+  if (now.cubic) {
+    const Vec c0 = Vec{} + now.c0;
+    const Vec c1 = Vec{} + now.c1;
+    const Vec c2 = Vec{} + now.c2;
+    const Vec c3 = Vec{} + now.c3;
+    for (int c = 0; c < vectors; ++c) {
+      const Vec k = offset[c];
+      j[c] = mul_add(k, mul_add(k, mul_add(k, c3, c2), c1), c0);
+    }
+  } else {
+    for (int c = 0; c < vectors; ++c) {
+      const Vec r = offset[c] * now.s;
+      const Vec x2 = now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r))));
+      const Vec x = each_lane(x2, [](double y) { return __builtin_sqrt(y); });
+      j[c] = (x - a) * width + 0.5;
+    }
+  }
+}
+
+// Where each level's samples end, for the thresholds m - lowered, from the guesses
+// j, rounded and kept within (first, last]: kept where the two samples next to
+// them confirm them (above() and below()), else found by correct(). The lanes
+// where a sample equals its threshold, a tie, are set in the result.
+template <typename Vec>
+auto confirm_ends(double a, double h, double m, const Vec *lowered, int vectors, Vec first_index,
+                  Vec last_index, Vec *j) {
+  using Mask = decltype(Vec{} < Vec{});
+  // Doubles just above and just below every threshold t = m - lowered here.
+  const double margin = tests_margin(m);
+  const Vec after_first = first_index + 1.0;
+  Mask off{};
+  for (int c = 0; c < vectors; ++c) {
+    const Vec guess = each_lane(j[c], [](double y) { return __builtin_rint(y); });
+    j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
+    j[c] = j[c] > after_first ? j[c] : after_first;
+    const Vec before = denominator(a + (j[c] - 1.0) * h);
+    const Vec at = denominator(a + j[c] * h);
+    // Off also at last, or at a tie.
+    off |= ~above(before, (m + margin) - lowered[c]) | ~below(at, (m - margin) - lowered[c]);
+  }
+  Mask tie{};
+  if (any_lane(off)) { // rare
+    for (int c = 0; c < vectors; ++c) {
+      Mask tie_here{};
+      j[c] = correct(a, h, first_index, last_index, m - lowered[c], j[c], tie_here);
+      tie |= tie_here;
+    }
+  }
+  return tie;
+}
+
+// The batch's rounded samples, in units, from start to where its lowest level's
+// samples end, given where each level's end j lies: the samples that reach each of
+// its levels above zero, plus the lowest level minus one for every sample. Whole
+// numbers below 2^53 add up exactly in any order; a true total of 2^53 or more
+// comes out at least 2^53, since rounding is monotone.
+template <typename Vec>
+double batch_total(const Vec *j, int vectors, double top, double start, double m,
+                   const Vec *lowered) {
+  constexpr int lanes = lanes_of<Vec>;
+  const double batch = vectors * lanes;
+  const double stop = j[vectors - 1][lanes - 1];
+  Vec reached{}; // where the samples that reach each level above zero end
+  for (int c = 0; c < vectors; ++c) {
+    reached += top >= batch ? j[c] : (m - lowered[c] > 0.0 ? j[c] : Vec{});
+  }
+  double counted = -lesser(top, batch) * start; // how many samples reach them
+  for (int lane = 0; lane < lanes; ++lane) {
+    counted += reached[lane];
+  }
+  return greater(top - batch, 0.0) * (stop - start) + counted;
+}
+
 // The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
 // It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
 // time (one, to narrow down a batch with a tie or the binade's top). For each
@@ -165,7 +243,6 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   const double width = 1.0 / h; // for the guesses only
   const Vec first_index = Vec{} + static_cast<double>(first);
   const Vec last_index = Vec{} + static_cast<double>(last);
-  const Vec after_first = first_index + 1.0;
   Vec offset[most_chains];  // how far below the batch's top each lane's level is
   Vec lowered[most_chains]; // the same for the thresholds
   for (int c = 0; c < most_chains; ++c) {
@@ -212,57 +289,11 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     // The next batch's guesses, worked out while this batch's vectors run.
     const Guesses next = guesses_below(top - most_levels, a, width, unit, most_levels);
     const double batch = batch_chains * lanes;
-    // Doubles just above and just below every threshold t = m - lowered here.
-    const double margin = tests_margin(now.m);
     Vec j[most_chains]; // the guesses, then where each level's samples end
-    if (now.cubic) {
-      const Vec c0 = Vec{} + now.c0;
-      const Vec c1 = Vec{} + now.c1;
-      const Vec c2 = Vec{} + now.c2;
-      const Vec c3 = Vec{} + now.c3;
-      for (int c = 0; c < batch_chains; ++c) {
-        const Vec k = offset[c];
-        j[c] = mul_add(k, mul_add(k, mul_add(k, c3, c2), c1), c0);
-      }
-    } else {
-      for (int c = 0; c < batch_chains; ++c) {
-        const Vec r = offset[c] * now.s;
-        const Vec x2 = now.w + now.w * (now.g * (r * (1.0 + r * (1.0 + r))));
-        const Vec x = each_lane(x2, [](double y) { return __builtin_sqrt(y); });
-        j[c] = (x - a) * width + 0.5;
-      }
-    }
-    Mask off{};
-    for (int c = 0; c < batch_chains; ++c) {
-      const Vec guess = each_lane(j[c], [](double y) { return __builtin_rint(y); });
-      j[c] = guess < last_index ? guess : last_index; // a NaN guess goes to last
-      j[c] = j[c] > after_first ? j[c] : after_first;
-      const Vec before = denominator(a + (j[c] - 1.0) * h);
-      const Vec at = denominator(a + j[c] * h);
-      // Off also at last, or at a tie.
-      off |=
-          ~above(before, (now.m + margin) - lowered[c]) | ~below(at, (now.m - margin) - lowered[c]);
-    }
-    Mask tie{};
-    if (any_lane(off)) { // rare
-      for (int c = 0; c < batch_chains; ++c) {
-        Mask tie_here{};
-        j[c] = correct(a, h, first_index, last_index, now.m - lowered[c], j[c], tie_here);
-        tie |= tie_here;
-      }
-    }
-    // Whole numbers below 2^53 add up exactly in any order; a true total of 2^53
-    // or more comes out at least 2^53, since rounding is monotone.
+    guess_ends(now, a, width, offset, batch_chains, j);
+    const Mask tie = confirm_ends(a, h, now.m, lowered, batch_chains, first_index, last_index, j);
     const double stop = j[batch_chains - 1][lanes - 1];
-    Vec reached{}; // where the samples that reach each level above zero end
-    for (int c = 0; c < batch_chains; ++c) {
-      reached += top >= batch ? j[c] : (now.m - lowered[c] > 0.0 ? j[c] : Vec{});
-    }
-    double counted = -lesser(top, batch) * start; // how many samples reach them
-    for (int lane = 0; lane < lanes; ++lane) {
-      counted += reached[lane];
-    }
-    const double total = greater(top - batch, 0.0) * (stop - start) + counted;
+    const double total = batch_total(j, batch_chains, top, start, now.m, lowered);
     if (any_lane(tie) || !(units + total < room)) {
       if (batch_chains > 1) { // narrow it down to one vector of levels
         batch_chains = 1;
