@@ -216,6 +216,44 @@ template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
   return {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
 }
 
+// The sum of depth d's truths from item `from` to block_quantum - 1 of its current
+// segment, a vector at a time: the model decides most of them, as in the model
+// kernel; the others take their truth.
+template <typename Vec, typename Bits> Total last_levels(const Count &count, int d, double from) {
+  constexpr int lanes = lanes_of<Vec>;
+  const Model &model = count.depth[d].model;
+  const Vec limit = Vec{} + model.limit;
+  Vec lane_number{};
+  for (int lane = 0; lane < lanes; ++lane) {
+    lane_number[lane] = lane;
+  }
+  Vec sum{}; // whole numbers below 2^31 in magnitude, at most 64 of them: exact
+  for (double start = std::floor(from / lanes) * lanes; start < block_quantum; start += lanes) {
+    const Vec i = lane_number + start;
+    const Vec p = model_at<true>(model, i - model.centre);
+    const Vec distance = off_nearest(p);
+    Vec j = (p - distance) + model.base; // exact, as in the model kernel
+    const auto in = i >= from;
+    const auto undecided = in & ~((Vec)((Bits)distance & magnitude_bits) <= limit);
+    if (any_lane(undecided)) {
+      for (int lane = 0; lane < lanes; ++lane) {
+        if (undecided[lane] != 0) {
+          j[lane] = undecided_truth(count, d, i[lane], j[lane]);
+          if (j[lane] != j[lane]) {
+            return {0, Counted::tie};
+          }
+        }
+      }
+    }
+    sum += in ? j : Vec{};
+  }
+  double total = 0.0;
+  for (int lane = 0; lane < lanes; ++lane) {
+    total += sum[lane];
+  }
+  return {static_cast<std::int64_t>(total), Counted::whole};
+}
+
 // The sum of the truths j_ν (less the centre of depth d's model) for the levels
 // from lo to hi of depth d's current segment, one depth down (see the top).
 template <typename Vec, typename Bits>
@@ -272,21 +310,11 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     if (!below.model.decides) {
       return {0, Counted::not_counted};
     }
-    // The model decides most of them; the others take their truth.
-    const Model &model = below.model;
-    double decided = 0.0; // whole numbers below 2^53: exact
-    for (auto i = static_cast<std::int32_t>(nu - last); i < block_quantum; ++i) {
-      const double p = model_at<true>(model, i - model.centre);
-      const double nearest = std::nearbyint(p);
-      const double j = std::fabs(p - nearest) <= model.limit
-                           ? nearest + model.base
-                           : undecided_truth(count, d + 1, i, nearest + model.base);
-      if (j != j) {
-        return {0, Counted::tie};
-      }
-      decided += j;
+    const Total tail = last_levels<Vec, Bits>(count, d + 1, nu - last);
+    if (tail.how != Counted::whole) {
+      return tail;
     }
-    sum += static_cast<std::int64_t>(decided);
+    sum += tail.total;
   }
   return {sum, Counted::whole};
 }
