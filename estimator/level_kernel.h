@@ -149,7 +149,8 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
 // the batch's top, for `vectors` vectors of them: from the cubic in the offset, or
 // from each lane's square root.
 template <typename Vec>
-void guess_ends(const Guesses &now, double a, double width, const Vec *offset, int vectors, Vec *j) {
+void guess_ends(const Guesses &now, double a, double width, const Vec *offset, int vectors,
+                Vec *j) {
   if (now.cubic) {
     const Vec c0 = Vec{} + now.c0;
     const Vec c1 = Vec{} + now.c1;
