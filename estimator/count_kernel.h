@@ -425,10 +425,11 @@ double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t c
 template <typename Vec, typename Bits>
 Total counted_level_ends(double a, double h, double unit, double first, double last, double lowest,
                          const Model &model, std::int32_t L, int deepest, CountTally *tally) {
-  Count state{};
+  Count state; // each field set before it is read: zeroing it all costs more
   state.tally = tally;
   state.a = a;
   state.h = h;
+  state.per_unit = 0.0; // for samples only
   state.of_levels = true;
   state.first_sample = first;
   state.last_sample = last;

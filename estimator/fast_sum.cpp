@@ -30,6 +30,7 @@ namespace {
 constexpr std::int32_t stretch_between_choices = 1 << 14;
 
 bool levels_span(double unit, double x, double h, double levels_from_span);
+bool counts_pay(double unit, double x, double h, double count_from_span, double levels_from_span);
 bool model_pays(double x, double h, double unit, double model_from_segment);
 
 } // namespace
@@ -42,12 +43,13 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
     return {Strategy::in_order, n - i < block_quantum ? n : i + block_quantum};
   }
   const double x = a + static_cast<double>(i) * h;
-  // Blocks by the model where it pays, counted where a level spans enough samples
-  // too; else blocks that divide.
-  const Strategy blocks =
-      !model_pays(x, h, unit, tuning.model_from_segment) ? Strategy::division_blocks
-      : levels_span(unit, x, h, tuning.count_from_span)  ? Strategy::counted_blocks
-                                                         : Strategy::model_blocks;
+  // Blocks by the model where it pays, counted where a level spans from a fraction
+  // of a sample to where level sums pay; else blocks that divide.
+  const Strategy blocks = !model_pays(x, h, unit, tuning.model_from_segment)
+                              ? Strategy::division_blocks
+                          : counts_pay(unit, x, h, tuning.count_from_span, tuning.levels_from_span)
+                              ? Strategy::counted_blocks
+                              : Strategy::model_blocks;
   const std::int32_t stretch_end =
       n - i > stretch_between_choices ? i + stretch_between_choices : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
@@ -103,6 +105,14 @@ namespace {
 bool levels_span(double unit, double x, double h, double levels_from_span) {
   const double d = denominator(x);
   return levels_pay(unit * (d * d), std::fabs(8.0 * x * h), levels_from_span);
+}
+
+// Whether blocks are counted by levels at the sample point x: where a level spans
+// from count_from_span samples up to where level sums pay. Blocks stand in for
+// level sums beyond that only for a while, after they stopped (at a tie or the
+// binade's top), where the model's slope is near 0 and counting seldom pays.
+bool counts_pay(double unit, double x, double h, double count_from_span, double levels_from_span) {
+  return levels_span(unit, x, h, count_from_span) && !levels_span(unit, x, h, levels_from_span);
 }
 
 // Whether the model decides samples from the point x on more cheaply than division:

@@ -135,8 +135,22 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
   if (!(stop < last)) { // beyond the stretch, or a tie
     return {0.0, 0.0, 0.0, false};
   }
-  const Total ends =
-      counted_level_ends<Vec, Bits>(a, h, unit, first, last, lowest, model, L, depth, tally);
+  Total ends{};
+  if (depth > 0) {
+    ends = counted_level_ends<Vec, Bits>(a, h, unit, first, last, lowest, model, L, depth, tally);
+  } else {
+    const auto exact = [a, h, unit, first, last, lowest](Vec i, Vec guess, auto undecided) {
+      for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+        if (undecided[lane] != 0) {
+          guess[lane] =
+              samples_end(a, h, first, last, (lowest + i[lane] - 0.5) * unit, guess[lane]);
+        }
+      }
+      return guess;
+    };
+    const Units units = modelled_units<Vec, Bits, true>(0, L, model, exact);
+    ends = {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
+  }
   if (ends.how != Counted::whole) {
     return {0.0, 0.0, 0.0, false};
   }
@@ -261,6 +275,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   int model_rests = 0;                  // batches to go before the inverse model is tried again
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   int count_rests = 0;                  // segments to go before their ends are counted again
+  int count_rest = 8;                   // how long the next rest lasts
   for (;;) {
     if (batch_chains == most_chains && model_rests-- <= 0) {
       const bool counting = count_rests-- <= 0;
@@ -269,9 +284,11 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
           lesser(2 * segment, counting && tuning.levels_depth > 0 ? longest_count : longest_block),
           tuning.levels_model_from_segment, counting ? tuning.levels_depth : 0, tally);
       if (step.levels > 0 && units + step.total < room) {
-        // Where counting did not pay, it will not for the next few segments either.
+        // Where counting did not pay, it will not for the next few segments either,
+        // nor, where it fails again and again, for ever longer.
         if (counting) {
-          count_rests = step.counted ? 0 : 8;
+          count_rests = step.counted ? 0 : count_rest;
+          count_rest = step.counted ? 8 : lesser(2 * count_rest, 256);
         }
         units += step.total;
         segment = static_cast<std::int32_t>(step.levels);
