@@ -64,7 +64,7 @@ constexpr int deepest_count = 2;
 constexpr double levels_share = 0.6;
 
 // Each segment one depth down costs about what this many items do: its model's
-// setup, the kernel's call, and the last few levels, which are evaluated one by one.
+// setup, the kernel's call, and the range's last few levels, evaluated apart.
 constexpr double segment_items = 256.0;
 
 // A depth of a count: its current segment, the items first, ..., first + count - 1
@@ -219,7 +219,8 @@ template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
 // The sum of depth d's truths from item `from` to block_quantum - 1 of its current
 // segment, a vector at a time: the model decides most of them, as in the model
 // kernel; the others take their truth.
-template <typename Vec, typename Bits> Total last_levels(const Count &count, int d, double from) {
+template <typename Vec, typename Bits>
+Total last_levels(const Count &count, int d, std::int32_t from) {
   constexpr int lanes = lanes_of<Vec>;
   const Model &model = count.depth[d].model;
   const Vec limit = Vec{} + model.limit;
@@ -228,12 +229,12 @@ template <typename Vec, typename Bits> Total last_levels(const Count &count, int
     lane_number[lane] = lane;
   }
   Vec sum{}; // whole numbers below 2^31 in magnitude, at most 64 of them: exact
-  for (double start = std::floor(from / lanes) * lanes; start < block_quantum; start += lanes) {
-    const Vec i = lane_number + start;
+  for (std::int32_t start = from / lanes * lanes; start < block_quantum; start += lanes) {
+    const Vec i = lane_number + static_cast<double>(start);
     const Vec p = model_at<true>(model, i - model.centre);
     const Vec distance = off_nearest(p);
     Vec j = (p - distance) + model.base; // exact, as in the model kernel
-    const auto in = i >= from;
+    const auto in = i >= static_cast<double>(from);
     const auto undecided = in & ~((Vec)((Bits)distance & magnitude_bits) <= limit);
     if (any_lane(undecided)) {
       for (int lane = 0; lane < lanes; ++lane) {
@@ -310,7 +311,7 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     if (!below.model.decides) {
       return {0, Counted::not_counted};
     }
-    const Total tail = last_levels<Vec, Bits>(count, d + 1, nu - last);
+    const Total tail = last_levels<Vec, Bits>(count, d + 1, static_cast<std::int32_t>(nu - last));
     if (tail.how != Counted::whole) {
       return tail;
     }

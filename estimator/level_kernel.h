@@ -1,6 +1,7 @@
 // The level kernel, written once for every vector width: it locates, many levels
 // at a time, the first sample at or below each level's threshold, by the inverse
-// model where it serves and else by guess and confirmation, and totals the rounded
+// model where it serves (whose places the count may total by their own levels,
+// count_kernel.h) and else by guess and confirmation, and totals the rounded
 // samples from those places. level_sum.cpp says why the total is exact.
 // Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_LEVEL_KERNEL_H
