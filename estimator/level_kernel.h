@@ -137,7 +137,7 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
     return {0.0, 0.0, 0.0, false};
   }
   Total ends{};
-  if (depth > 0) {
+  if (depth > 0) { // else the model kernel directly: the count's set-up would cost more
     ends = counted_level_ends<Vec, Bits>(a, h, unit, first, last, lowest, model, L, depth, tally);
   } else {
     const auto exact = [a, h, unit, first, last, lowest](Vec i, Vec guess, auto undecided) {

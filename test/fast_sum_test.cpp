@@ -54,8 +54,8 @@ protected:
   }
 
   // Expects the fast sum over [a, b] with n intervals, by every strategy, to equal
-  // the in-order one; in the every-count sweeps, by every strategy but those
-  // counted two depths down (see below).
+  // the in-order one; in the every-count sweeps, by every strategy but the deeper
+  // counts (see below).
   static void expect_identical(double a, double b, std::int32_t n, bool sweep = false) {
     const double h = interval_width(a, b, n);
     const double start = f(a) + f(b);
@@ -66,10 +66,12 @@ protected:
     // and the model wherever they apply (even where they cost more); blocks that
     // divide, blocks by the model, and blocks counted down to each depth, wherever
     // they apply, without level sums.
-    // The sweeps' small counts test the first samples, block edges and tails; a
-    // second depth needs longer segments than those counts hold (there it never
-    // counts), and is tested from the random counts on and by the kernels' own
-    // tests, which show that it was reached.
+    // The sweeps' small counts test the first samples, block edges and tails; the
+    // levels' ends need longer segments than those counts hold to be counted (in
+    // both sweeps together, about ten segments at one depth, none at two),
+    // and so does a second depth below the samples (never): those are tested from
+    // the random counts on and by the kernels' own tests, which show that each
+    // depth was reached.
     const struct {
       const char *name;
       Tuning tuning;
@@ -77,7 +79,7 @@ protected:
     } strategies[] = {{"dispatched", tuning_here(kernels), true},
                       {"levels", {0.0, 0.0, INFINITY, INFINITY, 1, 0}, true},
                       {"levels by the model", {0.0, 0.0, 0.0, INFINITY, 1, 0}, true},
-                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, 1, 1}, true},
+                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, 1, 1}, false},
                       {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, 1, 2}, false},
                       {"division", {INFINITY, INFINITY, INFINITY, INFINITY, 1, 0}, true},
                       {"model", {0.0, INFINITY, INFINITY, INFINITY, 1, 0}, true},
