@@ -656,8 +656,9 @@ Wide exact_polynomial(const Model &model, double t) {
 
 double distance(Wide x, Wide y) { return std::fabs((x.hi - y.hi) + (x.lo - y.lo)); }
 
-// The bound test's segments are blocks as long as model_segment() makes them
-// (their count is not used).
+// The bound test's segments are blocks as long as model_segment() makes them, up
+// to their count if it is longer than longest_block (longest_count, as counted
+// blocks take), else up to longest_block.
 
 // Segments over whole sums: intervals with a >= 0 and a < 0, counts from 2^20 to
 // the largest, each segment's unit as the sum would have it there.
@@ -673,10 +674,11 @@ std::vector<Block> whole_sum_segments(std::mt19937 &random) {
   for (const auto &bound : bounds) {
     for (const std::int32_t n : counts) {
       const double h = interval_width(bound[0], bound[1], n);
-      std::uniform_int_distribution<std::int32_t> start(1, n - 8192);
+      std::uniform_int_distribution<std::int32_t> start(1, n - longest_count);
       for (int k = 0; k < 8; ++k) {
         const std::int32_t first = start(random);
-        segments.push_back({bound[0], h, first, longest_block, unit_near(bound[0], h, first)});
+        const std::int32_t longest = k % 2 == 0 ? longest_block : longest_count;
+        segments.push_back({bound[0], h, first, longest, unit_near(bound[0], h, first)});
       }
     }
   }
@@ -696,9 +698,10 @@ std::vector<Block> near_zero_segments(std::mt19937 &random) {
   for (int k = 0; k < 40; ++k) {
     const double unit = std::ldexp(1.0, -fine(random));
     const double reach = std::pow(0x1p-14 * unit, 0.25); // |h| T for the target remainder
-    const double h = (k % 2 == 0 ? 1.0 : -1.0) * reach / (0.5 * longest_block) * below(random);
+    const std::int32_t longest = k % 4 < 2 ? longest_block : longest_count;
+    const double h = (k % 2 == 0 ? 1.0 : -1.0) * reach / (0.5 * longest) * below(random);
     const std::int32_t c = centre(random);
-    segments.push_back({(off(random) - c) * h, h, c - longest_block / 2, longest_block, unit});
+    segments.push_back({(off(random) - c) * h, h, c - longest / 2, longest, unit});
   }
   return segments;
 }
@@ -751,7 +754,7 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
       const double a = segment.a;
       const double h = segment.h;
       const double unit = segment.unit;
-      const std::int32_t length = model_segment(h, unit);
+      const std::int32_t length = model_segment(h, unit, std::max(segment.count, longest_block));
       const Model model = sample_model(a, h, segment.first, length, unit);
       if (!model.decides) {
         continue;
