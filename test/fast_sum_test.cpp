@@ -675,7 +675,7 @@ std::vector<Block> whole_sum_segments(std::mt19937 &random) {
     for (const std::int32_t n : counts) {
       const double h = interval_width(bound[0], bound[1], n);
       std::uniform_int_distribution<std::int32_t> start(1, n - longest_count);
-      for (int k = 0; k < 8; ++k) {
+      for (int k = 0; k < 6; ++k) {
         const std::int32_t first = start(random);
         const std::int32_t longest = k % 2 == 0 ? longest_block : longest_count;
         segments.push_back({bound[0], h, first, longest, unit_near(bound[0], h, first)});
