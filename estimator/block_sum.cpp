@@ -65,7 +65,7 @@ Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum k
 }
 
 Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, CountSum kernel,
-                           // Five numbers, by value like every parameter here.
+                           // Six numbers, by value like every parameter here.
                            // cppcheck-suppress passedByValue
                            Tuning tuning) {
   return add_blocks_by(

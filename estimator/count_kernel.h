@@ -274,8 +274,8 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     return model_at<true>(last, centre_level + 0.5 - below.origin - last.centre) + last.base - 0.5;
   };
   // Segments as long as the remainder allows, then one a multiple of
-  // block_quantum long; the last few levels one by one, with a model over the
-  // last block_quantum levels.
+  // block_quantum long; the last few levels apart (last_levels), with a model over
+  // the last block_quantum levels.
   Model bound = inverse_bound(lv, longest);
   std::int32_t bound_length = longest;
   while (hi - nu + 1.0 >= block_quantum) {
@@ -304,7 +304,10 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
     if (last < lo) {
       return {0, Counted::not_counted}; // too few levels for a model
     }
-    below.model = inverse_of_levels(lv, inverse_bound(lv, block_quantum), last, block_quantum,
+    if (bound_length != block_quantum) {
+      bound = inverse_bound(lv, block_quantum);
+    }
+    below.model = inverse_of_levels(lv, bound, last, block_quantum,
                                     guess(last + 0.5 * block_quantum - 0.5, nu == lo));
     below.count = block_quantum;
     below.origin = last;

@@ -3,8 +3,8 @@
 // picks stretch by stretch: the in-order loop; blocks of samples evaluated in
 // vector lanes, each sample divided out or its rounding decided by a model, or
 // counted by where the model's values cross each level; and level sums that count
-// how many samples round to each multiple of the binade's unit. The kernels behind them are in
-// kernels.h, the thresholds in tuning.h.
+// how many samples round to each multiple of the binade's unit. The kernels
+// behind them are in kernels.h, the thresholds in tuning.h.
 #ifndef PI_ESTIMATE_FAST_SUM_H
 #define PI_ESTIMATE_FAST_SUM_H
 

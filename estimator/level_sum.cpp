@@ -20,14 +20,15 @@
 // monotonicity alone, never on the guess. Or by the inverse model, whose certified
 // bound decides j_l where it can (inverse_model.h), the other levels being placed
 // from exact samples as before; their sum may also be counted by the j_l's own
-// levels (count_kernel.h), which rests on the same bound. A tie (v_j equal to a threshold) can only
-// be such a boundary sample, where either way sees it: the inverse model decides only levels whose
-// boundary samples lie strictly on either side. Totals are whole numbers of units, exact in doubles
-// below 2^53, and the sum stays in its binade while s / u plus the total stays below 2^53. With s
-// >= 16, u >= 2^-48, so every level (at most 4 / u + 1) and threshold is an exact double. The
-// kernel stops before a batch of levels that holds a tie or would reach the binade's top, and where
-// levels turn out too sparse to pay off; blocks take those stretches, adding the tie and the
-// crossing sample in order.
+// levels (count_kernel.h), which rests on the same bound. A tie (v_j equal to a
+// threshold) can only be such a boundary sample, where either way sees it: the
+// inverse model decides only levels whose boundary samples lie strictly on either
+// side. Totals are whole numbers of units, exact in doubles below 2^53, and the
+// sum stays in its binade while s / u plus the total stays below 2^53. With
+// s >= 16, u >= 2^-48, so every level (at most 4 / u + 1) and threshold is an
+// exact double. The kernel stops before a batch of levels that holds a tie or
+// would reach the binade's top, and where levels turn out too sparse to pay off;
+// blocks take those stretches, adding the tie and the crossing sample in order.
 #include "fast_sum.h"
 #include "numerics.h"
 

@@ -19,6 +19,7 @@
 // well within the remainder's target (about a fifth of it, as segments of 12288
 // would), from about N = 10^7. Counted blocks were measured there only: from a
 // twentieth of a sample a level, one depth down (two cost more); elsewhere never.
+// So were level sums' ends counted one depth down (two cost more); elsewhere not.
 std::array<TuningEntry, tuning_entries> tuning_table() {
   return {{
       {"avx512",
