@@ -15,7 +15,9 @@
 // at most 2^-53 of its result, to first order; the terms left out (products of two
 // or more 2^-53s) and the bound's own arithmetic, on non-negative terms, add less
 // than 2^-46 of it, so e is the sum of the parts times 1 + 2^-40, rounded up to a
-// power of two (at least 2^-53), which also makes 1/2 - e an exact double.
+// whole number of 2^-40s (at least one), which also makes 1/2 - e an exact double:
+// both are multiples of 2^-40 below 1. (Rounding up to a power of two would leave
+// up to twice as many values undecided.)
 //
 // [e_eval] The evaluation. The kernel re-centres the model on each vector's lanes
 // tau (|tau| <= T) as p(tau + s) = q0 + s (q1 + s (q2 + s q3)), with q0 = p(tau),
@@ -93,7 +95,7 @@ inline Model certified(Model model, std::int32_t L, double sampling, double appr
   model.approximation = approximation;
   model.evaluation = 0x1p-44 * R; // [e_eval]
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
-  model.limit = 0.5 - power_of_two_at_least(greater(model.error, 0x1p-53));
+  model.limit = 0.5 - std::ceil(greater(model.error, 0x1p-40) * 0x1p40) * 0x1p-40; // exact
   model.decides = holds && model.error <= 0x1p-5 && L * R < 0x1p40;
   model.total = model_total(model, L);
   return model;

@@ -51,6 +51,9 @@ template <typename Vec, typename Bits> bool noted_beyond(Vec noted, Vec /*limit*
   return any_lane((Bits)noted >> 63U);
 }
 
+// sum + d, lane by lane.
+template <typename Vec> Vec accumulate(Vec sum, Vec d) { return sum + d; }
+
 #if defined(__AVX512DQ__)
 // With AVX-512DQ, one instruction each: vreducepd gives p less its nearest whole
 // number (imm8 8: round to nearest, no fraction bits kept, no inexact exception),
@@ -71,6 +74,13 @@ template <> inline Double8 merge_notes<Double8, Bits8>(Double8 x, Double8 y) {
 
 template <> inline bool noted_beyond<Double8, Bits8>(Double8 noted, Double8 limit) {
   return any_lane(~(noted <= limit));
+}
+
+// d * 1 + sum, fused, rounds once, to sum + d itself. On Zen 5 additions share
+// their pipes with vreducepd and vrangepd while the multiply-add pipes have room:
+// the kernel ran about 6% faster so.
+template <> inline Double8 accumulate(Double8 sum, Double8 d) {
+  return fused(d, Double8{} + 1.0, sum);
 }
 #endif
 
@@ -164,7 +174,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
       for (int c = 0; c < chains; ++c) {
         const Vec distance = off_nearest(shifted_at<cubic>(shifted[c], s));
         noted[c] = note_distance<Vec, Bits>(noted[c], distance, limit);
-        distances[c] += distance;
+        distances[c] = accumulate(distances[c], distance);
       }
     }
     const Vec all_noted = merge_notes<Vec, Bits>(merge_notes<Vec, Bits>(noted[0], noted[1]),

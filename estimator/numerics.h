@@ -52,12 +52,6 @@ inline double spacing_at(double y) {
   return y * 0x1p-52;
 }
 
-// The smallest power of two at least z, for a normal z > 0.
-inline double power_of_two_at_least(double z) {
-  const double below = spacing_at(z) * 0x1p52; // 2^k <= z < 2^(k+1)
-  return z > below ? 2.0 * below : below;
-}
-
 // The unit of the binade [2^k, 2^(k+1)) that holds sum, 2^(k-52): the spacing of
 // the doubles there. It is 0 outside [16, 2^1000), where neither fast strategy
 // applies: below 16 a sample (up to 4) is too large next to the binade, and a NaN

@@ -482,28 +482,32 @@ std::vector<Stretch> inverse_stretches() {
   // And four whose first segment ends at a level that the model leaves undecided
   // and whose nearest whole number lies before that level's samples end (one
   // past it would total the same): found by trying one top level after
-  // another, with levels of 16 / |f'(x)| samples (6.2 or more) and segments as
-  // long as the remainder allows (so that the lowest level's error nears the
-  // bound). About 19 levels qualify here, the fourth within the first sixth.
-  const double h = 0x1p-21;
+  // another, with levels of 16 / |f'(x)| samples (6.2 or more), then twice as
+  // many, and segments as long as the remainder allows (so that the lowest
+  // level's error nears the bound). Two levels qualify at each width, both near
+  // the last top tried.
   const double unit = 0x1p-17;
-  for (double top = std::floor(f(0.1) / unit); stretches.size() < 20 && top * unit > 2.0;
-       top -= 1.0) {
-    const InverseSegment segment = inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
-    const Model &model = segment.model;
-    const double p = model_at<true>(model, -model.centre);
-    if (segment.levels == 0 || !model.decides || std::fabs(p - std::nearbyint(p)) <= model.limit) {
-      continue;
-    }
-    const double t_lowest = (top - (segment.levels - 1) - 0.5) * unit;
-    const double guess = std::nearbyint(p) + model.base;
-    // Where the stretch starts: the first sample at or below top's upper threshold.
-    const double first = samples_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
-    const double units_first = f(first * h) / unit;
-    if (samples_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
-        std::nearbyint(units_first) == top && std::fabs(units_first - top) != 0.5) {
-      const auto start = static_cast<std::int32_t>(first);
-      stretches.push_back({0.0, h, start, start + (1 << 20), unit});
+  for (double h = 0x1p-21; h >= 0x1p-24; h /= 2.0) {
+    for (double top = std::floor(f(0.1) / unit); stretches.size() < 20 && top * unit > 2.0;
+         top -= 1.0) {
+      const InverseSegment segment =
+          inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
+      const Model &model = segment.model;
+      const double p = model_at<true>(model, -model.centre);
+      if (segment.levels == 0 || !model.decides ||
+          std::fabs(p - std::nearbyint(p)) <= model.limit) {
+        continue;
+      }
+      const double t_lowest = (top - (segment.levels - 1) - 0.5) * unit;
+      const double guess = std::nearbyint(p) + model.base;
+      // Where the stretch starts: the first sample at or below top's upper threshold.
+      const double first = samples_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
+      const double units_first = f(first * h) / unit;
+      if (samples_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
+          std::nearbyint(units_first) == top && std::fabs(units_first - top) != 0.5) {
+        const auto start = static_cast<std::int32_t>(first);
+        stretches.push_back({0.0, h, start, start + (1 << 20), unit});
+      }
     }
   }
   // And one with far fewer samples than levels (about a thousandth of a sample a
@@ -750,6 +754,7 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
     long samples = 0;
     long evaluation_largest = 0; // segments where the evaluation's part is the largest
     long not_positive = 0;       // segments with a part of the bound not above 0
+    long limit_too_wide = 0;     // segments whose decision limit leaves less than e
     for (const Block &segment : regime.segments) {
       const double a = segment.a;
       const double h = segment.h;
@@ -760,9 +765,11 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
         continue;
       }
       evaluation_largest += model.evaluation > model.sampling + model.approximation ? 1 : 0;
-      // A bound or part below 0 would make every ratio below pass.
+      // A bound or part below 0 would make every ratio below pass; and the decision
+      // must leave at least the whole bound on either side of a half-integer.
       not_positive +=
           model.sampling > 0.0 && model.approximation > 0.0 && model.evaluation > 0.0 ? 0 : 1;
+      limit_too_wide += model.limit <= 0.5 - model.error ? 0 : 1;
       const auto computed_values = kernel_values(model, segment.first, length);
       for (std::int32_t i = segment.first; i < segment.first + length; ++i) {
         const double v = integrand(a + static_cast<double>(i) * h);
@@ -790,6 +797,7 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
                 evaluation_largest);
     EXPECT_GT(samples, 100000) << regime.name;
     EXPECT_EQ(not_positive, 0) << regime.name;
+    EXPECT_EQ(limit_too_wide, 0) << regime.name;
     EXPECT_LT(worst, 1.0) << regime.name;
     EXPECT_LT(worst_sampling, 1.0) << regime.name;
     EXPECT_LT(worst_approximation, 1.0) << regime.name;
