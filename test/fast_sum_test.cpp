@@ -487,7 +487,8 @@ std::vector<Stretch> inverse_stretches() {
   // level's error nears the bound). Two levels qualify at each width, both near
   // the last top tried.
   const double unit = 0x1p-17;
-  for (double h = 0x1p-21; h >= 0x1p-24; h /= 2.0) {
+  for (int halving = 0; halving < 4; ++halving) {
+    const double h = std::ldexp(0x1p-21, -halving);
     for (double top = std::floor(f(0.1) / unit); stretches.size() < 20 && top * unit > 2.0;
          top -= 1.0) {
       const InverseSegment segment =
