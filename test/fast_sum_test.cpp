@@ -417,11 +417,11 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
     Processor processor;
     Strategy at_2_20, at_2_24, at_2_25, at_largest;
   } expected[] = {{"avx512", {"intel", 6}, model, model, model, levels},
-                  {"avx512", {"amd", 25}, model, model, model, levels},
+                  {"avx512", {"amd", 25}, model, counted, counted, levels},
                   {"avx512", {"amd", 26}, division, model, counted, levels},
                   {"avx512", {"amd", 27}, division, model, model, levels}, // the safest
                   {"avx2", {"intel", 6}, model, model, model, levels},
-                  {"avx2", {"amd", 25}, division, model, model, levels},
+                  {"avx2", {"amd", 25}, division, counted, counted, levels},
                   {"sse2", {"amd", 25}, division, division, division, levels},
                   {"generic", {"", 0}, division, model, model, levels},
                   {"unfused", {"", 0}, division, division, division, levels}};
