@@ -82,7 +82,7 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1, 0};
+constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
@@ -90,14 +90,14 @@ constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, 1, 0};
 // 2^24.5; level sums from 1.25 to 6 samples a level, or never, from N = 2^26 to
 // 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
 // N = 2^26 to the largest; counted blocks from a fortieth of a sample a level to
-// a half, or never, and one depth or two, from N = 2^23 to 2^28 (every half
-// octave).
+// a half, or never, and their second depth from where a level spans 0 to half a
+// sample, or never, from N = 2^23 to 2^28 (every half octave).
 constexpr std::array<double, 9> model_thresholds = {256,  512,   1024,  2048,    4096,
                                                     8192, 12288, 16384, INFINITY};
 constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
 constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFINITY};
 constexpr std::array<double, 6> count_thresholds = {0.025, 0.05, 0.1, 0.2, 0.5, INFINITY};
-constexpr std::array<double, 2> depths = {1, 2};
+constexpr std::array<double, 6> deeper_thresholds = {0, 0.1, 0.2, 0.3, 0.5, INFINITY};
 constexpr std::array<double, 3> ends_depths = {0, 1, 2};
 
 std::string threshold_name(double threshold) {
@@ -132,7 +132,7 @@ void register_tuning(const KernelSet &kernels, int rounds) {
     }
   };
   sweep("model", model_thresholds, 38, 49,
-        [](double from) { return Tuning{from, INFINITY, INFINITY, INFINITY, 1, 0}; });
+        [](double from) { return Tuning{from, INFINITY, INFINITY, INFINITY, INFINITY, 0}; });
   // This processor's tuning with one threshold set.
   const auto with = [tuning](double Tuning::*threshold) {
     return [tuning, threshold](double from) {
@@ -144,10 +144,10 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("levels", level_thresholds, 52, 59, with(&Tuning::levels_from_span));
   sweep("inverse", inverse_thresholds, 52, 62, with(&Tuning::levels_model_from_segment));
   sweep("count", count_thresholds, 46, 56, with(&Tuning::count_from_span));
-  sweep("depth", depths, 46, 56, [tuning](double depth) {
+  sweep("depth", deeper_thresholds, 46, 56, [tuning](double from) {
     Tuning set_so = tuning;
     set_so.count_from_span = std::isinf(tuning.count_from_span) ? 0.05 : tuning.count_from_span;
-    set_so.count_depth = static_cast<int>(depth);
+    set_so.count_deeper_from_span = from;
     return set_so;
   });
   sweep("ends", ends_depths, 52, 62, [tuning](double depth) {
@@ -292,7 +292,7 @@ private:
         return !ms_[name].empty();
       };
       if (!swept("model") && !swept("levels") && !swept("inverse") && !swept("count") &&
-          !swept("depth", "1") && !swept("ends", "0")) {
+          !swept("depth") && !swept("ends", "0")) {
         continue;
       }
       const double model_from = swept("model")
@@ -307,14 +307,15 @@ private:
       const double count_from = swept("count")
                                     ? best_threshold("tune_count/" + set, count_thresholds)
                                     : now.count_from_span;
-      const double depth =
-          swept("depth", "1") ? best_threshold("tune_depth/" + set, depths) : now.count_depth;
+      const double deeper_from = swept("depth")
+                                     ? best_threshold("tune_depth/" + set, deeper_thresholds)
+                                     : now.count_deeper_from_span;
       const double ends_depth =
           swept("ends", "0") ? best_threshold("tune_ends/" + set, ends_depths) : now.levels_depth;
       const Processor processor = this_processor();
       std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g, %g, %g, %g}, \"%s\"},\n",
                   set.c_str(), processor.vendor, processor.family, model_from, levels_from,
-                  inverse_from, count_from, depth, ends_depth, processor_name().c_str());
+                  inverse_from, count_from, deeper_from, ends_depth, processor_name().c_str());
     }
   }
 
@@ -348,8 +349,9 @@ int main(int argc, char **argv) {
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
-    register_sum("model", n,
-                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, 1, 0}));
+    register_sum(
+        "model", n,
+        tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, INFINITY, 0}));
     register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {

@@ -65,13 +65,11 @@ Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum k
 }
 
 Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, CountSum kernel,
-                           // Six numbers, by value like every parameter here.
-                           // cppcheck-suppress passedByValue
-                           Tuning tuning) {
+                           int depths) {
   return add_blocks_by(
       a, h, at, end,
-      [kernel, tuning](double a_, double h_, std::int32_t first, std::int32_t count, double unit) {
-        return kernel(a_, h_, first, count, unit, tuning.count_depth, nullptr);
+      [kernel, depths](double a_, double h_, std::int32_t first, std::int32_t count, double unit) {
+        return kernel(a_, h_, first, count, unit, depths, nullptr);
       },
       longest_count);
 }

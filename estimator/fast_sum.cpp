@@ -40,7 +40,7 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
   const double unit = unit_of(reached.at.sum);
   // Below 16 (the first few samples) and at the end, one sample after the other.
   if (unit == 0.0 || n - i < block_quantum) {
-    return {Strategy::in_order, n - i < block_quantum ? n : i + block_quantum};
+    return {Strategy::in_order, n - i < block_quantum ? n : i + block_quantum, 0};
   }
   const double x = a + static_cast<double>(i) * h;
   // Blocks by the model where it pays, counted where a level spans from a fraction
@@ -50,18 +50,21 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
                           : counts_pay(unit, x, h, tuning.count_from_span, tuning.levels_from_span)
                               ? Strategy::counted_blocks
                               : Strategy::model_blocks;
+  // Counted blocks go a second depth down only where a level spans enough samples
+  // for it to pay, as measured (tuning.h).
+  const int depths = levels_span(unit, x, h, tuning.count_deeper_from_span) ? 2 : 1;
   const std::int32_t stretch_end =
       n - i > stretch_between_choices ? i + stretch_between_choices : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
-    return {blocks, std::max(stretch_end, reached.until)};
+    return {blocks, std::max(stretch_end, reached.until), depths};
   }
   // Samples never increase where the sample points are finite, x >= 0 and growing
   // with i: every step of a + i*h and of 4 / (1 + x*x) is then monotone.
   const bool monotone = a >= 0.0 && std::isfinite(a) && h > 0.0 && std::isfinite(h);
   if (monotone && levels_span(unit, x, h, tuning.levels_from_span)) {
-    return {Strategy::levels, n};
+    return {Strategy::levels, n, 0};
   }
-  return {blocks, stretch_end};
+  return {blocks, stretch_end, depths};
 }
 
 double add_interior_samples(double a, double h, std::int32_t n, double sum, KernelSet kernels,
@@ -84,7 +87,7 @@ double add_interior_samples(double a, double h, std::int32_t n, double sum, Kern
       reached = add_blocks(a, h, at, step.end, kernels.model);
       break;
     case Strategy::counted_blocks:
-      reached = add_counted_blocks(a, h, at, step.end, kernels.count, tuning);
+      reached = add_counted_blocks(a, h, at, step.end, kernels.count, step.depths);
       break;
     case Strategy::levels:
       reached = add_levels(a, h, at, step.end, kernels.levels, tuning);

@@ -43,10 +43,12 @@ struct Reached {
   std::int32_t until;
 };
 
-// A strategy, and where its stretch ends.
+// A strategy, where its stretch ends, and for counted blocks how many depths
+// below the samples they may count by levels.
 struct Step {
   Strategy strategy;
   std::int32_t end;
+  int depths;
 };
 
 // Which strategy adds the samples from reached.at on, and how far.
@@ -57,7 +59,7 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 // positive; add_levels also needs samples that never increase.
 Reached add_blocks(double a, double h, Progress at, std::int32_t end, BlockSum kernel);
 Reached add_counted_blocks(double a, double h, Progress at, std::int32_t end, CountSum kernel,
-                           Tuning tuning);
+                           int depths);
 Reached add_levels(double a, double h, Progress at, std::int32_t end, LevelSum kernel,
                    Tuning tuning);
 

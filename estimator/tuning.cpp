@@ -20,37 +20,39 @@
 // would), from about N = 10^7. Counted blocks, and level sums' ends counted, were
 // measured on Zen 5 and Zen 4 only; elsewhere never. On Zen 5 they pay from a
 // twentieth of a sample a level, one depth down (two cost more); on Zen 4, which
-// divides more slowly, from a fortieth, two depths down, with either kernel set.
+// divides more slowly, from a fortieth, and two depths down where a level spans a
+// fifth of a sample or more (below, the second costs about 5%), with either
+// kernel set.
 std::array<TuningEntry, tuning_entries> tuning_table() {
   return {{
       {"avx512",
        {"intel", 0},
-       {256.0, 4.0, 256.0, INFINITY, 1, 0},
+       {256.0, 4.0, 256.0, INFINITY, INFINITY, 0},
        "Intel Xeon, AVX-512 with FP16 and AMX"},
       {"avx512",
        {"amd", 25},
-       {512.0, 1.5, 64.0, 0.025, 2, 2},
+       {512.0, 1.5, 64.0, 0.025, 0.2, 2},
        "AMD EPYC Zen 4 (family 25, model 17)"},
       {"avx512",
        {"amd", 26},
-       {12288.0, 1.5, 64.0, 0.05, 1, 1},
+       {12288.0, 1.5, 64.0, 0.05, INFINITY, 1},
        "AMD EPYC Zen 5 (family 26, model 2)"},
-      {"avx2", {"intel", 0}, {256.0, 3.0, 256.0, INFINITY, 1, 0}, "Intel Xeon"},
+      {"avx2", {"intel", 0}, {256.0, 3.0, 256.0, INFINITY, INFINITY, 0}, "Intel Xeon"},
       // Family 25 is Zen 3 too, which has no AVX-512; it was not measured.
       {"avx2",
        {"amd", 25},
-       {8192.0, 2.0, 256.0, 0.025, 2, 2},
+       {8192.0, 2.0, 256.0, 0.025, 0.2, 2},
        "AMD EPYC Zen 4 (family 25, model 17)"},
       // Without fused multiply-add the model costs more than division.
       {"sse2",
        {"", 0},
-       {INFINITY, 5.0, INFINITY, INFINITY, 1, 0},
+       {INFINITY, 5.0, INFINITY, INFINITY, INFINITY, 0},
        "Intel Xeon; AMD EPYC Zen 4 agrees"},
       // Processors that fuse (ARM, POWER, IBM Z, RISC-V): not measured on one;
       // the model from where it paid with AVX-512 on every processor measured.
-      {"generic", {"", 0}, {2048.0, 5.0, 256.0, INFINITY, 1, 0}, "not measured"},
+      {"generic", {"", 0}, {2048.0, 5.0, 256.0, INFINITY, INFINITY, 0}, "not measured"},
       // Others, without fused multiply-add: as SSE2.
-      {"unfused", {"", 0}, {INFINITY, 5.0, INFINITY, INFINITY, 1, 0}, "not measured"},
+      {"unfused", {"", 0}, {INFINITY, 5.0, INFINITY, INFINITY, INFINITY, 0}, "not measured"},
   }};
 }
 
@@ -83,8 +85,7 @@ bool names(Processor entry, Processor processor) {
 } // namespace
 
 Tuning tuning_for(const char *kernel_set, Processor processor) {
-  Tuning safest{
-      0.0, 0.0, 0.0, 0.0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
+  Tuning safest{0.0, 0.0, 0.0, 0.0, 0.0, std::numeric_limits<int>::max()};
   bool found = false;
   for (const TuningEntry &entry : tuning_table()) {
     if (std::strcmp(entry.kernel_set, kernel_set) != 0) {
@@ -100,9 +101,10 @@ Tuning tuning_for(const char *kernel_set, Processor processor) {
     safest.levels_model_from_segment =
         std::max(safest.levels_model_from_segment, entry.tuning.levels_model_from_segment);
     safest.count_from_span = std::max(safest.count_from_span, entry.tuning.count_from_span);
-    safest.count_depth = std::min(safest.count_depth, entry.tuning.count_depth);
+    safest.count_deeper_from_span =
+        std::max(safest.count_deeper_from_span, entry.tuning.count_deeper_from_span);
     safest.levels_depth = std::min(safest.levels_depth, entry.tuning.levels_depth);
   }
   return found ? safest : Tuning{INFINITY, INFINITY, INFINITY,
-                                 INFINITY, 1,        0}; // an unknown set: dividing blocks only
+                                 INFINITY, INFINITY, 0}; // an unknown set: dividing blocks only
 }

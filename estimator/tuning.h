@@ -20,8 +20,9 @@ struct Tuning {
                                     // or more
   double count_from_span;           // blocks counted by levels where a level spans
                                     // this many samples or more (and the model pays)
-  int count_depth;                  // how many depths the count may go below the
-                                    // samples
+  double count_deeper_from_span;    // counted blocks go two depths below the samples
+                                    // where a level spans this many samples or
+                                    // more, one depth elsewhere
   int levels_depth;                 // how many depths level sums count below the
                                     // levels' ends
 };

@@ -77,14 +77,14 @@ protected:
       Tuning tuning;
       bool in_sweeps;
     } strategies[] = {{"dispatched", tuning_here(kernels), true},
-                      {"levels", {0.0, 0.0, INFINITY, INFINITY, 1, 0}, true},
-                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, 1, 0}, true},
-                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, 1, 1}, false},
-                      {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, 1, 2}, false},
-                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, 1, 0}, true},
-                      {"model", {0.0, INFINITY, INFINITY, INFINITY, 1, 0}, true},
-                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, 1, 0}, true},
-                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 2, 0}, false}};
+                      {"levels", {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0}, true},
+                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, INFINITY, 0}, true},
+                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, INFINITY, 1}, false},
+                      {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, INFINITY, 2}, false},
+                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0}, true},
+                      {"model", {0.0, INFINITY, INFINITY, INFINITY, INFINITY, 0}, true},
+                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, INFINITY, 0}, true},
+                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 0.0, 0}, false}};
     for (const auto &strategy : strategies) {
       if (sweep && !strategy.in_sweeps) {
         continue;
@@ -381,14 +381,14 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, 1, 0});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0});
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, 1, 0});
+         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, INFINITY, 0});
        }},
       {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_counted_blocks(a, h, at, end, k.count, {0.0, INFINITY, INFINITY, 0.0, 2, 0});
+         return add_counted_blocks(a, h, at, end, k.count, 2);
        }}};
   for (const auto &c : cases) {
     for (const auto &strategy : strategies) {
@@ -448,6 +448,30 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
     }
   }
   EXPECT_GT(checked, 0) << "no expectations for " << kernels.name;
+}
+
+// Counted blocks go a second depth down where a level spans count_deeper_from_span
+// samples or more, one depth where it spans less: at a few points of N = 2^25, with
+// the threshold a tenth below and above the span there.
+TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
+  const std::int32_t n = 1 << 25;
+  const double h = interval_width(0.0, 1.0, n);
+  for (const std::int32_t i : {n / 8, n / 2, n - n / 8}) {
+    const double x = static_cast<double>(i) * h;
+    const double sum = f(0.0) + 4.0 * std::atan(x) / h; // about the running sum
+    const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
+    const double span = unit_of(sum) / (h * slope); // samples a level
+    const struct {
+      double threshold;
+      int depths;
+    } cases[] = {{0.9 * span, 2}, {1.1 * span, 1}};
+    for (const auto &[threshold, depths] : cases) {
+      const Tuning tuning{0.0, INFINITY, INFINITY, 0.0, threshold, 0};
+      const Step step = choose_strategy(0.0, h, n, {{i, sum}, Stop::done, i}, tuning);
+      EXPECT_EQ(step.strategy, Strategy::counted_blocks) << "i=" << i;
+      EXPECT_EQ(step.depths, depths) << "i=" << i << ", a level spans " << span;
+    }
+  }
 }
 
 // A stretch of samples for a level kernel, which never increase: a >= 0, h > 0,
