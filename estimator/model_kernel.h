@@ -78,7 +78,7 @@ template <> inline bool noted_beyond<Double8, Bits8>(Double8 noted, Double8 limi
 
 // d * 1 + sum, fused, rounds once, to sum + d itself. On Zen 5 additions share
 // their pipes with vreducepd and vrangepd while the multiply-add pipes have room:
-// the kernel ran about 6% faster so.
+// the kernel ran about 6% faster so, and the whole sum on Zen 4 6 to 15%.
 template <> inline Double8 accumulate(Double8 sum, Double8 d) {
   return fused(d, Double8{} + 1.0, sum);
 }
