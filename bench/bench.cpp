@@ -313,9 +313,16 @@ private:
       const double ends_depth =
           swept("ends", "0") ? best_threshold("tune_ends/" + set, ends_depths) : now.levels_depth;
       const Processor processor = this_processor();
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%g, %g, %g, %g, %g, %g}, \"%s\"},\n",
-                  set.c_str(), processor.vendor, processor.family, model_from, levels_from,
-                  inverse_from, count_from, deeper_from, ends_depth, processor_name().c_str());
+      // As C++ to paste into the table: "never" is INFINITY there.
+      const auto number = [](double threshold) {
+        const std::string name = threshold_name(threshold);
+        return name == "never" ? std::string("INFINITY") : name;
+      };
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%s, %s, %s, %s, %s, %g}, \"%s\"},\n",
+                  set.c_str(), processor.vendor, processor.family, number(model_from).c_str(),
+                  number(levels_from).c_str(), number(inverse_from).c_str(),
+                  number(count_from).c_str(), number(deeper_from).c_str(), ends_depth,
+                  processor_name().c_str());
     }
   }
 
