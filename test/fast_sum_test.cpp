@@ -154,12 +154,14 @@ TEST_P(FastSum, MatchesTheInOrderLoopOverOtherIntervals) {
   }
 }
 
-// The running sum's unit near sample i, from the integral of f: as a kernel
-// would be given it there.
-double unit_near(double a, double h, std::int32_t i) {
+// About the running sum near sample i, from the integral of f.
+double sum_near(double a, double h, std::int32_t i) {
   const double x = a + static_cast<double>(i) * h;
-  return unit_of(f(a) + 4.0 * (std::atan(x) - std::atan(a)) / h);
+  return f(a) + 4.0 * (std::atan(x) - std::atan(a)) / h;
 }
+
+// The running sum's unit near sample i: as a kernel would be given it there.
+double unit_near(double a, double h, std::int32_t i) { return unit_of(sum_near(a, h, i)); }
 
 // A block for a block kernel: sample points a + i*h from `first` on, rounded to
 // multiples of unit.
@@ -458,7 +460,7 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
   const double h = interval_width(0.0, 1.0, n);
   for (const std::int32_t i : {n / 8, n / 2, n - n / 8}) {
     const double x = static_cast<double>(i) * h;
-    const double sum = f(0.0) + 4.0 * std::atan(x) / h; // about the running sum
+    const double sum = sum_near(0.0, h, i);
     const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
     const double span = unit_of(sum) / (h * slope); // samples a level
     const struct {
