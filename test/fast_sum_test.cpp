@@ -485,17 +485,19 @@ struct Stretch {
 };
 
 // Stretches where the inverse model serves: 16 of 2^20 samples from sample points
-// from 1/32 to 2 on, levels of 2 to 64 samples, and h as small as 2^-44, so that
-// samples fall on a threshold (ties) now and then.
+// from 1/32 to 2 on, and 4 from near the model's reach, levels of 2 to 64
+// samples, and h as small as 2^-44, so that samples fall on a threshold (ties)
+// now and then.
 std::vector<Stretch> inverse_stretches() {
   std::mt19937 random(20261211);
   std::uniform_real_distribution<double> point(0.03125, 2.0);
+  std::uniform_real_distribution<double> near_reach(std::log2(inverse_reach), -5.0);
   std::uniform_real_distribution<double> scale(30.0, 44.0);
   std::uniform_real_distribution<double> span(1.0, 6.0);
   std::uniform_real_distribution<double> part(0.1, 0.9);
   std::vector<Stretch> stretches;
-  for (int k = 0; k < 16; ++k) {
-    const double x = point(random); // the first sample point
+  for (int k = 0; k < 20; ++k) {
+    const double x = k < 16 ? point(random) : std::exp2(near_reach(random)); // the first sample point
     const double h = std::exp2(-scale(random));
     const auto first = static_cast<std::int32_t>(std::fmin(part(random) * x / h, 2e9));
     const double a = x - first * h;
@@ -515,7 +517,7 @@ std::vector<Stretch> inverse_stretches() {
   const double unit = 0x1p-17;
   for (int halving = 0; halving < 4; ++halving) {
     const double h = std::ldexp(0x1p-21, -halving);
-    for (double top = std::floor(f(0.1) / unit); stretches.size() < 20 && top * unit > 2.0;
+    for (double top = std::floor(f(0.1) / unit); stretches.size() < 24 && top * unit > 2.0;
          top -= 1.0) {
       const InverseSegment segment =
           inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
@@ -850,7 +852,7 @@ Wide exact_inverse(double y) {
 
 // The inverse model's bound itself, over segments of levels where it decides:
 // at counts up to the largest over [0, 1], where its parts are largest
-// (crossings near the model's reach, x = 1/64, and h as small as 2^-44 with
+// (crossings near the model's reach, x from 2^-10 to 2^-5, and h as small as 2^-44 with
 // a > 0), and at small counts, where the sample before a crossing may lie an
 // interval h before the nearest crossing, far beyond its 2^-20 widening. For each level, the
 // polynomial as the kernels compute it lies within the approximation and evaluation parts of V = t*
@@ -861,7 +863,7 @@ Wide exact_inverse(double y) {
 TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   std::mt19937 random(20261212);
   std::uniform_real_distribution<double> point(0.02, 1.0);
-  std::uniform_real_distribution<double> near_reach(0.016, 0.03);
+  std::uniform_real_distribution<double> near_reach(std::log2(inverse_reach), -5.0);
   std::uniform_real_distribution<double> scale(36.0, 44.0);
   std::uniform_int_distribution<int> fine(20, 34);
   struct Place {
@@ -883,7 +885,7 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
     }
   }
   for (int k = 0; k < 16; ++k) { // sample indices below 2^31, as the program's
-    const double x = k % 2 == 0 ? near_reach(random) : point(random);
+    const double x = k % 2 == 0 ? std::exp2(near_reach(random)) : point(random);
     const double h = std::exp2(-scale(random));
     const double first = std::floor(std::fmin(0.5 * x / h, 2e9));
     places.push_back({x - first * h, h, x, std::ldexp(1.0, -fine(random)), false});
