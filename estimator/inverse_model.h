@@ -176,22 +176,51 @@ struct InverseSegment {
 };
 
 // The longest segment of levels from `top` down whose remainder stays within the
-// target: a power of two from `longest` (one of block_quantum to longest_block)
-// down, at least `shortest` and block_quantum long and at most top. Segments
-// change slowly from one to the next, so from twice the last one's length this
-// takes one or two tries.
+// target: a power of two up to `longest` (one of block_quantum to longest_block),
+// at least `shortest` and block_quantum long and at most top.
+//
+// The lengths that keep within the target and within top are closed downwards:
+// the remainder as computed at 2L is at least 16 times its value at L (r^4 grows
+// by exactly 16, and every other factor, rounded monotonely, only grows as the
+// far crossing moves out). So the search may start anywhere: from `likely` (a
+// power of two up to longest; segments change slowly, so the last one's length),
+// up while the next length keeps within the target, else down until one does.
+// Going up is tried only where the remainder is within a sixteenth of the target:
+// mostly it is not, and the choice takes one try.
 inline InverseSegment inverse_segment(double a, double h, double u, double top,
-                                      std::int32_t longest, double shortest) {
+                                      std::int32_t longest, double shortest, std::int32_t likely) {
   const double x_near = crossing((top - 0.5) * u) * (1.0 - 0x1p-20);
-  for (std::int32_t L = longest; L >= block_quantum && L >= shortest; L /= 2) {
-    const double lowest = top - (L - 1);
-    const double x_far = crossing((lowest - 0.5) * u) * (1.0 + 0x1p-20);
-    const double e_taylor = inverse_remainder(x_near, x_far, 0.5 * L * u, h);
-    if (L <= top && e_taylor <= inverse_remainder_target) { // NaN fails
-      return {L, level_model(a, h, u, lowest, L, x_near, x_far, e_taylor)};
+  const auto remainder = [h, u, top, x_near](std::int32_t L, double &x_far) {
+    x_far = crossing((top - L + 0.5) * u) * (1.0 + 0x1p-20);
+    return inverse_remainder(x_near, x_far, 0.5 * L * u, h);
+  };
+  const auto fits = [top](std::int32_t L, double e) {
+    return L <= top && e <= inverse_remainder_target; // NaN fails
+  };
+  std::int32_t L = lesser(likely, longest);
+  double x_far = 0.0;
+  double e_taylor = remainder(L, x_far);
+  if (fits(L, e_taylor)) {
+    while (L < longest && e_taylor <= inverse_remainder_target / 16.0) {
+      double x_far_longer = 0.0;
+      const double e_longer = remainder(2 * L, x_far_longer);
+      if (!fits(2 * L, e_longer)) {
+        break;
+      }
+      L *= 2;
+      x_far = x_far_longer;
+      e_taylor = e_longer;
     }
+  } else {
+    do {
+      L /= 2;
+      e_taylor = remainder(L, x_far);
+    } while (L >= block_quantum && !fits(L, e_taylor));
   }
-  return {0, Model{}};
+  if (L < block_quantum || L < shortest) {
+    return {0, Model{}};
+  }
+  return {L, level_model(a, h, u, top - (L - 1), L, x_near, x_far, e_taylor)};
 }
 
 } // namespace

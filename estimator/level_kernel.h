@@ -116,8 +116,8 @@ struct LevelsByModel {
 template <typename Vec, typename Bits>
 LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
                               double top, double start, std::int32_t longest, double shortest,
-                              int depth, CountTally *tally) {
-  const InverseSegment segment = inverse_segment(a, h, unit, top, longest, shortest);
+                              std::int32_t likely, int depth, CountTally *tally) {
+  const InverseSegment segment = inverse_segment(a, h, unit, top, longest, shortest, likely);
   const Model &model = segment.model;
   if (segment.levels == 0 || !model.decides) {
     return {0.0, 0.0, 0.0, false};
@@ -283,7 +283,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
           a, h, unit, first, last, top, start,
           lesser(2 * segment, counting && tuning.levels_depth > 0 ? longest_count : longest_block),
-          tuning.levels_model_from_segment, counting ? tuning.levels_depth : 0, tally);
+          tuning.levels_model_from_segment, segment, counting ? tuning.levels_depth : 0, tally);
       if (step.levels > 0 && units + step.total < room) {
         // Where counting did not pay, it will not for the next few segments either,
         // nor, where it fails again and again, for ever longer.

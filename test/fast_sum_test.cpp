@@ -497,7 +497,7 @@ std::vector<Stretch> inverse_stretches() {
   std::uniform_real_distribution<double> part(0.1, 0.9);
   std::vector<Stretch> stretches;
   for (int k = 0; k < 20; ++k) {
-    const double x = k < 16 ? point(random) : std::exp2(near_reach(random)); // the first sample point
+    const double x = k < 16 ? point(random) : std::exp2(near_reach(random)); // the first point
     const double h = std::exp2(-scale(random));
     const auto first = static_cast<std::int32_t>(std::fmin(part(random) * x / h, 2e9));
     const double a = x - first * h;
@@ -520,7 +520,7 @@ std::vector<Stretch> inverse_stretches() {
     for (double top = std::floor(f(0.1) / unit); stretches.size() < 24 && top * unit > 2.0;
          top -= 1.0) {
       const InverseSegment segment =
-          inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
+          inverse_segment(0.0, h, unit, top, longest_block, block_quantum, longest_block);
       const Model &model = segment.model;
       const double p = model_at<true>(model, -model.centre);
       if (segment.levels == 0 || !model.decides ||
@@ -600,7 +600,7 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
           inverse_from == 0.0 && levels_from_span == 0.0 && depth == 0 ? run.end - s.first : 0;
     }
     const InverseSegment segment =
-        inverse_segment(s.a, s.h, s.unit, level, longest_block, block_quantum);
+        inverse_segment(s.a, s.h, s.unit, level, longest_block, block_quantum, longest_block);
     const std::int32_t L = segment.levels;
     const Model &model = segment.model;
     if (L == 0 || !model.decides) {
@@ -900,7 +900,8 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
     const double h = place.h;
     const double unit = place.unit;
     const double top = std::nearbyint(f(place.x) / unit);
-    const InverseSegment segment = inverse_segment(a, h, unit, top, longest_block, block_quantum);
+    const InverseSegment segment =
+        inverse_segment(a, h, unit, top, longest_block, block_quantum, longest_block);
     const std::int32_t L = segment.levels;
     const double lowest = top - (L - 1);
     const Model &model = segment.model;
@@ -946,6 +947,51 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
   // At the largest counts the remainder is the largest part, and at a segment's
   // ends nearly reached: else the test does not visit where the bound is tightest.
   EXPECT_GT(worst_approximation, 0.9);
+}
+
+// The inverse model's segment, searched up or down from any likely length, is the
+// one that trying the longest first and halving would choose: over counts and
+// units where segments are the longest, shorter or none, for every longest and
+// likely length and two shortest.
+TEST(InverseModelBound, SegmentIsTheLongestWithinTheTarget) {
+  std::mt19937 random(20261213);
+  std::uniform_real_distribution<double> log_x(std::log2(inverse_reach), 0.0);
+  std::uniform_real_distribution<double> scale(20.0, 44.0);
+  std::uniform_int_distribution<int> fine(16, 40);
+  long lengths[2] = {0, 0}; // choices of the longest and of a shorter segment
+  long none = 0;
+  for (int k = 0; k < 4000; ++k) {
+    const double h = std::exp2(-scale(random));
+    const double unit = std::ldexp(1.0, -fine(random));
+    const double top = std::nearbyint(f(std::exp2(log_x(random))) / unit);
+    const double x_near = crossing((top - 0.5) * unit) * (1.0 - 0x1p-20);
+    for (std::int32_t longest = block_quantum; longest <= longest_block; longest *= 2) {
+      for (const double shortest : {64.0, 256.0}) {
+        std::int32_t expected = 0;
+        for (std::int32_t L = longest; L >= block_quantum && L >= shortest; L /= 2) {
+          const double x_far = crossing((top - (L - 1) - 0.5) * unit) * (1.0 + 0x1p-20);
+          if (L <= top &&
+              inverse_remainder(x_near, x_far, 0.5 * L * unit, h) <= inverse_remainder_target) {
+            expected = L;
+            break;
+          }
+        }
+        for (std::int32_t likely = block_quantum; likely <= longest_block; likely *= 2) {
+          const std::int32_t chosen =
+              inverse_segment(0.0, h, unit, top, longest, shortest, likely).levels;
+          EXPECT_EQ(chosen, expected)
+              << "h=" << h << " unit=" << unit << " top=" << top << " longest=" << longest
+              << " shortest=" << shortest << " likely=" << likely;
+        }
+        ++(expected == 0 ? none : lengths[expected == longest ? 0 : 1]);
+      }
+    }
+  }
+  std::printf("[          ] segments: %ld the longest, %ld shorter, %ld none\n", lengths[0],
+              lengths[1], none);
+  EXPECT_GT(lengths[0], 1000);
+  EXPECT_GT(lengths[1], 1000);
+  EXPECT_GT(none, 1000);
 }
 
 // The real t where a levelled cubic q crosses y, to about 2^-100: Newton's method
@@ -1066,7 +1112,7 @@ TEST(CubicInverseBound, HoldsForEveryLevelAtBothDepths) {
       const double unit = unit_near(0.0, h, first);
       const double top = std::nearbyint(f((first + 1) * h) / unit);
       const InverseSegment segment =
-          inverse_segment(0.0, h, unit, top, longest_block, block_quantum);
+          inverse_segment(0.0, h, unit, top, longest_block, block_quantum, longest_block);
       Count count{};
       count.a = 0.0;
       count.h = h;
