@@ -197,7 +197,7 @@ inline InverseSegment inverse_segment(double a, double h, double u, double top,
   const auto fits = [top](std::int32_t L, double e) {
     return L <= top && e <= inverse_remainder_target; // NaN fails
   };
-  std::int32_t L = lesser(likely, longest);
+  std::int32_t L = lesser(greater(likely, block_quantum), longest);
   double x_far = 0.0;
   double e_taylor = remainder(L, x_far);
   if (fits(L, e_taylor)) {
@@ -217,7 +217,7 @@ inline InverseSegment inverse_segment(double a, double h, double u, double top,
       e_taylor = remainder(L, x_far);
     } while (L >= block_quantum && !fits(L, e_taylor));
   }
-  if (L < block_quantum || L < shortest) {
+  if (L < block_quantum || !(L >= shortest)) { // NaN fails
     return {0, Model{}};
   }
   return {L, level_model(a, h, u, top - (L - 1), L, x_near, x_far, e_taylor)};

@@ -502,9 +502,10 @@ std::vector<Stretch> inverse_stretches() {
     const auto first = static_cast<std::int32_t>(std::fmin(part(random) * x / h, 2e9));
     const double a = x - first * h;
     const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
-    // A unit for which a level spans about 2^span samples, at most 2^-6.
-    const double unit =
-        std::fmin(std::exp2(std::round(std::log2(std::exp2(span(random)) * h * slope))), 0x1p-6);
+    // A unit for which a level spans about 2^span samples, from 2^-48 to 2^-6.
+    const double unit = std::fmax(
+        std::fmin(std::exp2(std::round(std::log2(std::exp2(span(random)) * h * slope))), 0x1p-6),
+        0x1p-48);
     stretches.push_back({a, h, first, first + (1 << 20), unit});
   }
   // And four whose first segment ends at a level that the model leaves undecided
@@ -878,9 +879,9 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
     }
   }
   for (const std::int32_t n : {1 << 27, 189812531, INT32_MAX, 1 << 30}) {
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 8; ++k) { // two near the reach
       const double h = interval_width(0.0, 1.0, n);
-      const double x = point(random);
+      const double x = k < 6 ? point(random) : std::exp2(near_reach(random));
       places.push_back({0.0, h, x, unit_near(0.0, h, static_cast<std::int32_t>(x / h)), false});
     }
   }
@@ -950,9 +951,9 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
 }
 
 // The inverse model's segment, searched up or down from any likely length, is the
-// one that trying the longest first and halving would choose: over counts and
-// units where segments are the longest, shorter or none, for every longest and
-// likely length and two shortest.
+// one that trying the longest first and halving would choose, with the same
+// model: over counts and units where segments are the longest, shorter or none,
+// for every longest and likely length (and none) and three shortest (and NaN).
 TEST(InverseModelBound, SegmentIsTheLongestWithinTheTarget) {
   std::mt19937 random(20261213);
   std::uniform_real_distribution<double> log_x(std::log2(inverse_reach), 0.0);
@@ -966,22 +967,30 @@ TEST(InverseModelBound, SegmentIsTheLongestWithinTheTarget) {
     const double top = std::nearbyint(f(std::exp2(log_x(random))) / unit);
     const double x_near = crossing((top - 0.5) * unit) * (1.0 - 0x1p-20);
     for (std::int32_t longest = block_quantum; longest <= longest_block; longest *= 2) {
-      for (const double shortest : {64.0, 256.0}) {
+      for (const double shortest : {64.0, 256.0, std::nan("")}) {
         std::int32_t expected = 0;
+        Model model{};
         for (std::int32_t L = longest; L >= block_quantum && L >= shortest; L /= 2) {
           const double x_far = crossing((top - (L - 1) - 0.5) * unit) * (1.0 + 0x1p-20);
-          if (L <= top &&
-              inverse_remainder(x_near, x_far, 0.5 * L * unit, h) <= inverse_remainder_target) {
+          const double e = inverse_remainder(x_near, x_far, 0.5 * L * unit, h);
+          if (L <= top && e <= inverse_remainder_target) {
             expected = L;
+            model = level_model(0.0, h, unit, top - (L - 1), L, x_near, x_far, e);
             break;
           }
         }
-        for (std::int32_t likely = block_quantum; likely <= longest_block; likely *= 2) {
-          const std::int32_t chosen =
-              inverse_segment(0.0, h, unit, top, longest, shortest, likely).levels;
-          EXPECT_EQ(chosen, expected)
+        for (std::int32_t likely = 0; likely <= longest_block;
+             likely = likely == 0 ? block_quantum : 2 * likely) {
+          const InverseSegment chosen =
+              inverse_segment(0.0, h, unit, top, longest, shortest, likely);
+          // The same length, and the same model: its remainder and far crossing.
+          EXPECT_TRUE(chosen.levels == expected && chosen.model.c3 == model.c3 &&
+                      chosen.model.approximation == model.approximation &&
+                      chosen.model.sampling == model.sampling &&
+                      chosen.model.decides == model.decides)
               << "h=" << h << " unit=" << unit << " top=" << top << " longest=" << longest
-              << " shortest=" << shortest << " likely=" << likely;
+              << " shortest=" << shortest << " likely=" << likely << ": " << chosen.levels
+              << " levels, not " << expected;
         }
         ++(expected == 0 ? none : lengths[expected == longest ? 0 : 1]);
       }
