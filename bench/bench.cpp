@@ -82,7 +82,7 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0};
+constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY};
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
@@ -91,7 +91,9 @@ constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, INFINITY,
 // 2^29.5; the inverse model from segments of 64 to 4096 levels, or never, from
 // N = 2^26 to the largest; counted blocks from a fortieth of a sample a level to
 // a half, or never, and their second depth from where a level spans 0 to half a
-// sample, or never, from N = 2^23 to 2^28 (every half octave).
+// sample, or never, from N = 2^23 to 2^28 (every half octave); the levels' ends
+// counted to 0, 1 or 2 depths, and one depth less from where a level spans 3 to 8
+// samples, or never, from N = 2^26 to the largest.
 constexpr std::array<double, 9> model_thresholds = {256,  512,   1024,  2048,    4096,
                                                     8192, 12288, 16384, INFINITY};
 constexpr std::array<double, 7> level_thresholds = {1.25, 1.5, 2, 3, 4, 6, INFINITY};
@@ -99,6 +101,7 @@ constexpr std::array<double, 5> inverse_thresholds = {64, 256, 1024, 4096, INFIN
 constexpr std::array<double, 6> count_thresholds = {0.025, 0.05, 0.1, 0.2, 0.5, INFINITY};
 constexpr std::array<double, 6> deeper_thresholds = {0, 0.1, 0.2, 0.3, 0.5, INFINITY};
 constexpr std::array<double, 3> ends_depths = {0, 1, 2};
+constexpr std::array<double, 6> shallower_thresholds = {3, 4, 5, 6, 8, INFINITY};
 
 std::string threshold_name(double threshold) {
   char name[16];
@@ -131,8 +134,9 @@ void register_tuning(const KernelSet &kernels, int rounds) {
       }
     }
   };
-  sweep("model", model_thresholds, 38, 49,
-        [](double from) { return Tuning{from, INFINITY, INFINITY, INFINITY, INFINITY, 0}; });
+  sweep("model", model_thresholds, 38, 49, [](double from) {
+    return Tuning{from, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY};
+  });
   // This processor's tuning with one threshold set.
   const auto with = [tuning](double Tuning::*threshold) {
     return [tuning, threshold](double from) {
@@ -153,8 +157,10 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("ends", ends_depths, 52, 62, [tuning](double depth) {
     Tuning set_so = tuning;
     set_so.levels_depth = static_cast<int>(depth);
+    set_so.ends_shallower_from_span = INFINITY;
     return set_so;
   });
+  sweep("shallower", shallower_thresholds, 52, 62, with(&Tuning::ends_shallower_from_span));
 }
 
 // This processor's name, as the kernel reports it.
@@ -292,7 +298,7 @@ private:
         return !ms_[name].empty();
       };
       if (!swept("model") && !swept("levels") && !swept("inverse") && !swept("count") &&
-          !swept("depth") && !swept("ends", "0")) {
+          !swept("depth") && !swept("ends", "0") && !swept("shallower")) {
         continue;
       }
       const double model_from = swept("model")
@@ -312,17 +318,20 @@ private:
                                      : now.count_deeper_from_span;
       const double ends_depth =
           swept("ends", "0") ? best_threshold("tune_ends/" + set, ends_depths) : now.levels_depth;
+      const double shallower_from =
+          swept("shallower") ? best_threshold("tune_shallower/" + set, shallower_thresholds)
+                             : now.ends_shallower_from_span;
       const Processor processor = this_processor();
       // As C++ to paste into the table: "never" is INFINITY there.
       const auto number = [](double threshold) {
         const std::string name = threshold_name(threshold);
         return name == "never" ? std::string("INFINITY") : name;
       };
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%s, %s, %s, %s, %s, %g}, \"%s\"},\n",
+      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%s, %s, %s, %s, %s, %g, %s}, \"%s\"},\n",
                   set.c_str(), processor.vendor, processor.family, number(model_from).c_str(),
                   number(levels_from).c_str(), number(inverse_from).c_str(),
                   number(count_from).c_str(), number(deeper_from).c_str(), ends_depth,
-                  processor_name().c_str());
+                  number(shallower_from).c_str(), processor_name().c_str());
     }
   }
 
@@ -356,9 +365,9 @@ int main(int argc, char **argv) {
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only));
-    register_sum(
-        "model", n,
-        tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, INFINITY, 0}));
+    register_sum("model", n,
+                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, INFINITY,
+                                 0, INFINITY}));
     register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {

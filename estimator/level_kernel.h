@@ -277,13 +277,18 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   int count_rests = 0;                  // segments to go before their ends are counted again
   int count_rest = 8;                   // how long the next rest lasts
+  double span = 0.0;                    // samples a level over the model's last segment
   for (;;) {
     if (batch_chains == most_chains && model_rests-- <= 0) {
       const bool counting = count_rests-- <= 0;
+      // Where levels span many samples, the ends' own levels curve fast and the
+      // deepest count pays less than its set-ups cost.
+      const int depth =
+          counting ? tuning.levels_depth - (span >= tuning.ends_shallower_from_span ? 1 : 0) : 0;
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
           a, h, unit, first, last, top, start,
-          lesser(2 * segment, counting && tuning.levels_depth > 0 ? longest_count : longest_block),
-          tuning.levels_model_from_segment, segment, counting ? tuning.levels_depth : 0, tally);
+          lesser(2 * segment, depth > 0 ? longest_count : longest_block),
+          tuning.levels_model_from_segment, segment, greater(depth, 0), tally);
       if (step.levels > 0 && units + step.total < room) {
         // Where counting did not pay, it will not for the next few segments either,
         // nor, where it fails again and again, for ever longer.
@@ -292,6 +297,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
           count_rest = step.counted ? 8 : lesser(2 * count_rest, 256);
         }
         units += step.total;
+        span = (step.stop - start) / step.levels;
         segment = static_cast<std::int32_t>(step.levels);
         const auto end = static_cast<std::int32_t>(step.stop);
         if (!levels_go_on(step.stop - start, step.levels, tuning.levels_from_span)) {

@@ -25,6 +25,8 @@ struct Tuning {
                                     // more, one depth elsewhere
   int levels_depth;                 // how many depths level sums count below the
                                     // levels' ends
+  double ends_shallower_from_span;  // and one depth less where a level spans this
+                                    // many samples or more
 };
 
 // A processor family: its vendor ("intel", "amd" or "" for another) and its

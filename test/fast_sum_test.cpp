@@ -76,15 +76,16 @@ protected:
       const char *name;
       Tuning tuning;
       bool in_sweeps;
-    } strategies[] = {{"dispatched", tuning_here(kernels), true},
-                      {"levels", {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0}, true},
-                      {"levels by the model", {0.0, 0.0, 0.0, INFINITY, INFINITY, 0}, true},
-                      {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, INFINITY, 1}, false},
-                      {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, INFINITY, 2}, false},
-                      {"division", {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0}, true},
-                      {"model", {0.0, INFINITY, INFINITY, INFINITY, INFINITY, 0}, true},
-                      {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, INFINITY, 0}, true},
-                      {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 0.0, 0}, false}};
+    } strategies[] = {
+        {"dispatched", tuning_here(kernels), true},
+        {"levels", {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
+        {"levels by the model", {0.0, 0.0, 0.0, INFINITY, INFINITY, 0, INFINITY}, true},
+        {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, INFINITY, 1, INFINITY}, false},
+        {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, INFINITY, 2, INFINITY}, false},
+        {"division", {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
+        {"model", {0.0, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
+        {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, INFINITY, 0, INFINITY}, true},
+        {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 0.0, 0, INFINITY}, false}};
     for (const auto &strategy : strategies) {
       if (sweep && !strategy.in_sweeps) {
         continue;
@@ -383,11 +384,13 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0});
+         return add_levels(a, h, at, end, k.levels,
+                           {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0, INFINITY});
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, {0.0, 0.0, 0.0, INFINITY, INFINITY, 0});
+         return add_levels(a, h, at, end, k.levels,
+                           {0.0, 0.0, 0.0, INFINITY, INFINITY, 0, INFINITY});
        }},
       {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
          return add_counted_blocks(a, h, at, end, k.count, 2);
@@ -468,7 +471,7 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
       int depths;
     } cases[] = {{0.9 * span, 2}, {1.1 * span, 1}};
     for (const auto &[threshold, depths] : cases) {
-      const Tuning tuning{0.0, INFINITY, INFINITY, 0.0, threshold, 0};
+      const Tuning tuning{0.0, INFINITY, INFINITY, 0.0, threshold, 0, INFINITY};
       const Step step = choose_strategy(0.0, h, n, {{i, sum}, Stop::done, i}, tuning);
       EXPECT_EQ(step.strategy, Strategy::counted_blocks) << "i=" << i;
       EXPECT_EQ(step.depths, depths) << "i=" << i << ", a level spans " << span;
@@ -552,16 +555,17 @@ std::vector<Stretch> inverse_stretches() {
 // own decisions, replayed for each stretch's first segment, show that undecided
 // levels and ties were met, and segments whose end the model could not place;
 // and the levels' ends counted down to each depth, that every depth was counted,
-// and met undecided items and ties.
+// and met undecided items and ties (and none the depth that one less leaves out).
 TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   const KernelSet kernels = GetParam().kernels;
   long undecided = 0;
   long ties = 0;
-  long by_model = 0;           // stretches whose first segment the inverse model decides
-  long reached = 0;            // samples that the runs with the inverse model totalled
-  long misplaced_ends = 0;     // first segments whose lowest level the model leaves
-                               // undecided and its nearest whole number puts too early
-  CountTally tally_of[3] = {}; // what counting the ends met, by how deep it went
+  long by_model = 0;            // stretches whose first segment the inverse model decides
+  long reached = 0;             // samples that the runs with the inverse model totalled
+  long misplaced_ends = 0;      // first segments whose lowest level the model leaves
+                                // undecided and its nearest whole number puts too early
+  CountTally tally_of[3] = {};  // what counting the ends met, by how deep it went
+  CountTally tally_shallower{}; // and two depths asked for, one less everywhere
   for (const Stretch &s : inverse_stretches()) {
     const double units_first = f(s.a + s.first * s.h) / s.unit;
     const double level = std::nearbyint(units_first);
@@ -574,15 +578,21 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
     // samples than the levels it crosses, whatever the threshold.
     const bool fewer_samples_than_levels =
         s.last - s.first < level - f(s.a + s.last * s.h) / s.unit;
+    // The last counts two depths down, but one less wherever a level spans any
+    // samples: never the second.
     const struct {
       double inverse_from, levels_from_span;
-      int depth; // how far the inverse model's ends are counted
-    } runs[] = {{0.0, 0.0, 0},    {0.0, 0.0, 1},    {0.0, 0.0, 2},    {INFINITY, 0.0, 0},
-                {0.0, 0x1p30, 0}, {0.0, 0x1p30, 1}, {0.0, 0x1p30, 2}, {INFINITY, 0x1p30, 0}};
-    for (const auto [inverse_from, levels_from_span, depth] : runs) {
-      const LevelRun run = kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51,
-                                          {0.0, levels_from_span, inverse_from, INFINITY, 1, depth},
-                                          &tally_of[depth]);
+      int depth;             // how far the inverse model's ends are counted
+      double shallower_from; // and one depth less from this span on
+    } runs[] = {
+        {0.0, 0.0, 0, INFINITY},      {0.0, 0.0, 1, INFINITY},         {0.0, 0.0, 2, INFINITY},
+        {INFINITY, 0.0, 0, INFINITY}, {0.0, 0x1p30, 0, INFINITY},      {0.0, 0x1p30, 1, INFINITY},
+        {0.0, 0x1p30, 2, INFINITY},   {INFINITY, 0x1p30, 0, INFINITY}, {0.0, 0.0, 2, 0.0}};
+    for (const auto [inverse_from, levels_from_span, depth, shallower_from] : runs) {
+      const LevelRun run =
+          kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51,
+                         {0.0, levels_from_span, inverse_from, INFINITY, 1, depth, shallower_from},
+                         std::isinf(shallower_from) ? &tally_of[depth] : &tally_shallower);
       if (levels_from_span > 1.0 || fewer_samples_than_levels) {
         EXPECT_NE(run.why, Stop::done) << "inverse from " << inverse_from << ", levels from "
                                        << levels_from_span << ", first=" << s.first;
@@ -629,6 +639,8 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   for (int deepest = 1; deepest <= 2; ++deepest) {
     expect_every_depth_met(tally_of[deepest], deepest, "levels' ends counted");
   }
+  expect_every_depth_met(tally_shallower, 1, "levels' ends counted one depth less");
+  EXPECT_EQ(tally_shallower.items[2], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FastSum, testing::ValuesIn(all_paths()), path_name);
