@@ -164,6 +164,9 @@ double sum_near(double a, double h, std::int32_t i) {
 // The running sum's unit near sample i: as a kernel would be given it there.
 double unit_near(double a, double h, std::int32_t i) { return unit_of(sum_near(a, h, i)); }
 
+// How steeply f falls at x >= 0: |f'(x)| = 8x / (1 + x^2)^2.
+double fall_of(double x) { return 8.0 * x / ((1.0 + x * x) * (1.0 + x * x)); }
+
 // A block for a block kernel: sample points a + i*h from `first` on, rounded to
 // multiples of unit.
 struct Block {
@@ -464,7 +467,7 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
   for (const std::int32_t i : {n / 8, n / 2, n - n / 8}) {
     const double x = static_cast<double>(i) * h;
     const double sum = sum_near(0.0, h, i);
-    const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
+    const double slope = fall_of(x);
     const double span = unit_of(sum) / (h * slope); // samples a level
     const struct {
       double threshold;
@@ -504,7 +507,7 @@ std::vector<Stretch> inverse_stretches() {
     const double h = std::exp2(-scale(random));
     const auto first = static_cast<std::int32_t>(std::fmin(part(random) * x / h, 2e9));
     const double a = x - first * h;
-    const double slope = 8.0 * x / ((1.0 + x * x) * (1.0 + x * x));
+    const double slope = fall_of(x);
     // A unit for which a level spans about 2^span samples, from 2^-48 to 2^-6.
     const double unit = std::fmax(
         std::fmin(std::exp2(std::round(std::log2(std::exp2(span(random)) * h * slope))), 0x1p-6),
@@ -939,9 +942,7 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
       for (const double k : {j - 1.0, j}) {
         const double sample_point = a + k * h;
         const Wide g = exact_sample(a, h, k);
-        const double slope =
-            8.0 * sample_point /
-            ((1.0 + sample_point * sample_point) * (1.0 + sample_point * sample_point));
+        const double slope = fall_of(sample_point);
         const double shift = distance(Wide{integrand(sample_point), 0.0}, g) / (slope * h);
         worst_sampling[kind] = std::max(worst_sampling[kind], shift / model.sampling);
       }
