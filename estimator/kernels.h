@@ -89,7 +89,8 @@ inline bool levels_pay(double samples, double levels, double levels_from_span) {
 
 // A model's values as the model kernel evaluates them, before they are rounded:
 // at i = first, ..., first + count - 1 (count a multiple of block_quantum), into
-// values. The tests of the model's bound read the kernel's own arithmetic here.
+// values, as each of its two passes evaluates them (2 count values). The tests of
+// the model's bound read the kernel's own arithmetic here.
 struct Model; // model.h
 using ModelValues = void (*)(const Model &model, std::int32_t first, std::int32_t count,
                              double *values);

@@ -19,16 +19,31 @@
 // both are multiples of 2^-40 below 1. (Rounding up to a power of two would leave
 // up to twice as many values undecided.)
 //
-// [e_eval] The evaluation. The kernel re-centres the model on each vector's lanes
-// tau (|tau| <= T) as p(tau + s) = q0 + s (q1 + s (q2 + s q3)), with q0 = p(tau),
-// q1 = c1 + tau (2 c2 + tau 3 c3), q2 = c2 + tau 3 c3 and q3 = c3, and steps
-// 0 <= s < 2T. Each multiply-add, fused or not, errs by at most 2 * 2^-53 of its
-// operands' magnitude (earlier errors raise those by far less than 2^-40). So q0
-// lies within 6 * 2^-53 R < 2^-50 R of p(tau); q1 within 2^-50 (|c1| + 2T |c2| +
-// 3T^2 |c3|) and q2 within 2^-51 (|c2| + 3T |c3|) of their values, so that over s
-// the q's err by at most 13 * 2^-50 R; and the evaluation in s, whose terms total
-// at most the sum of |c_k| (3T)^k <= 27 R, by at most 3 * 2 * 2^-53 * 27 R
-// < 27 * 2^-50 R more: in all, e_eval = 2^-44 R > 40 * 2^-50 R.
+// [e_eval] The evaluation. The kernel steps through the values in chains: a chain
+// holds one vector's lanes tau (|tau| <= T) and moves by D = chains * lanes >= 8
+// indices a step, a power of two, to n <= 2T/D steps. It re-centres the model on
+// its lanes, p(tau + s) = q0 + s (q1 + s (q2 + s q3)) with q0 = p(tau), q1 = c1 +
+// tau (2 c2 + tau 3 c3), q2 = c2 + tau 3 c3 and q3 = c3. Each multiply-add, fused
+// or not, errs by at most 2 * 2^-53 of its operands' magnitude (earlier errors
+// raise those by far less than 2^-40), and scaling by a power of two is exact. So
+// q0 lies within 6 * 2^-53 R of p(tau), q1 within 2^-50 S1 with S1 = |c1| + 2T |c2|
+// + 3T^2 |c3| >= |p'|, and q2 within 2^-51 (|c2| + 3T |c3|). Note T S1 <= 3R.
+//
+// The first pass, p̂, takes p's forward differences over a step, A = D (q1 + D (q2
+// + D q3)), B = 2D^2 (q2 + 3D q3) and C = 6D^3 q3, and then each step adds A to p,
+// B to A and C to B, each sum rounded once. Using D <= 2T, A lies within
+// 15.7 * 2^-52 D S1, B within 10 * 2^-52 D^2 (|c2| + 3T |c3|) and C within
+// 2^-53 |C|; after n steps these and q0's error have moved p by at most n, n^2/2,
+// n^3/6 and 1 times as much, in all less than 2^-44.5 R. The sums' roundings add at
+// most 2^-53 of |p| <= R per step, of |A| <= D S1 per step and pair of steps, and
+// of |B| <= D^2 S2 per three, S2 = 2 |c2| + 6T |c3| >= |p''| (T^2 S2 <= 6R):
+// n R + (n^2/2) D S1 + (n^3/6) D^2 S2 <= 16 T R / D, times 2^-53, <= 2^-52 T R.
+//
+// The second pass, p̃, evaluates p(tau + s) by Horner's rule in s (0 <= s < 2T): the
+// q's err by at most 13 * 2^-50 R over s, and the evaluation, whose terms total at
+// most the sum of |c_k| (3T)^k <= 27 R, by at most 3 * 2 * 2^-53 * 27 R < 27 * 2^-50
+// R more: 40 * 2^-50 R < 2^-44 R in all. (model_at(), Horner's rule in t, errs by
+// at most 6 * 2^-53 R.) So e_eval = 2^-52 (T + 256) R bounds every evaluation.
 //
 // The decision. Let n_i be p̂ rounded to a whole number and d_i = p̂ - n_i, exact
 // (a multiple of p̂'s spacing, at most 1/2). If |d_i| <= 1/2 - e, then
@@ -36,7 +51,7 @@
 // base + n_i units and is no tie. Else the value is undecided and computed.
 //
 // The total. The kernel sums the d_i, not the n_i: Σ n_i = Σ p̂ - Σ d_i is a whole
-// number. Σ p̂ lies within L e_eval = L 2^-44 R of the polynomial's own sum
+// number. Σ p̂ lies within L e_eval of the polynomial's own sum
 // P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 over t = -T, ..., T - 1, whose power sums
 // (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers below 2^53.
 // P as computed has four products, each inexact where L is not a power of two,
@@ -44,8 +59,9 @@
 // T^2 |c2| and T^3 |c3|, total at most L R; so the products err by at most
 // 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R.
 // Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-27, and P - Σ d_i by
-// 2^-53 (L R + L) more. The model decides only where L R < 2^40; then all of that
-// is below 2^-3, so Σ n_i is the whole number nearest P - Σ d_i as computed.
+// 2^-53 (L R + L) more. The model decides only where L (T + 256) R < 2^48, so that
+// L e_eval < 2^-4 and L R < 2^40; then all of that is below 2^-3, so Σ n_i is the
+// whole number nearest P - Σ d_i as computed.
 //
 // Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_MODEL_H
@@ -70,7 +86,7 @@ struct Model {
   double sampling, approximation, evaluation;
   double error; // e
   double limit; // 1/2 - e
-  bool decides; // whether the bound holds and e <= 2^-5, L R < 2^40
+  bool decides; // whether the bound holds and e <= 2^-5, L (T + 256) R < 2^48
 };
 
 namespace {
@@ -93,10 +109,10 @@ inline Model certified(Model model, std::int32_t L, double sampling, double appr
                    T * (std::fabs(model.c1) + T * (std::fabs(model.c2) + T * std::fabs(model.c3)));
   model.sampling = sampling;
   model.approximation = approximation;
-  model.evaluation = 0x1p-44 * R; // [e_eval]
+  model.evaluation = 0x1p-52 * (T + 256.0) * R; // [e_eval]
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
   model.limit = 0.5 - std::ceil(greater(model.error, 0x1p-40) * 0x1p40) * 0x1p-40; // exact
-  model.decides = holds && model.error <= 0x1p-5 && L * R < 0x1p40;
+  model.decides = holds && model.error <= 0x1p-5 && L * (T + 256.0) * R < 0x1p48;
   model.total = model_total(model, L);
   return model;
 }

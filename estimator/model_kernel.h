@@ -105,6 +105,39 @@ template <bool cubic, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec s)
   return mul_add(mul_add(inner, s, q.q1), s, q.q0);
 }
 
+// A chain's values by forward differences (model.h, [e_eval]): p the value at its
+// current vector, first and second the first and second differences there over
+// one step of the chain (chains * lanes indices, a power of two), third the third,
+// which is constant. For the quadratic, third is 0 and second constant.
+template <typename Vec> struct Differences { Vec p, first, second, third; };
+
+template <typename Vec> Differences<Vec> differences_of(const Shifted<Vec> &q) {
+  constexpr double step = chains * lanes_of<Vec>;
+  const Vec step_v = Vec{} + step;
+  return {q.q0, mul_add(mul_add(q.q3, step_v, q.q2), step_v, q.q1) * step,
+          mul_add(q.q3, Vec{} + 3.0 * step, q.q2) * (2.0 * step * step),
+          q.q3 * (6.0 * step * step * step)};
+}
+
+// The chain's next vector: each difference adds the next one, each sum rounded
+// once (by accumulate(), so that these sums may take the multiply-add pipes). The
+// kernel keeps the four apart, so that they stay in registers.
+template <bool cubic, typename Vec> void advance(Vec &p, Vec &first, Vec &second, Vec third) {
+  p = accumulate(p, first);
+  first = accumulate(first, second);
+  if constexpr (cubic) {
+    second = second + third;
+  }
+}
+
+// A chain's value after `steps` steps from d.
+template <bool cubic, typename Vec> Vec replayed(Differences<Vec> d, std::int32_t steps) {
+  for (std::int32_t step = 0; step < steps; ++step) {
+    advance<cubic>(d.p, d.first, d.second, d.third);
+  }
+  return d.p;
+}
+
 // The chains of vectors that step through a model's values from index `first` on:
 // vector k (counted from first) holds the values at first + k * lanes + lane, in
 // chain k % chains, at the step s = step_of(k) from its chain's first vector.
@@ -144,10 +177,21 @@ template <typename Vec> Vec step_of(std::int32_t k) {
 //
 // Four chains of vectors, each with the model re-centred on its first vector's
 // lanes, step through the values in stretches of 32 vectors. For each stretch, a
-// first pass sums the distances d = p - n of the model's values from their
-// nearest whole numbers and notes whether one exceeded the limit; only then does
-// a second pass find the undecided values and compute them, correcting their
-// whole numbers.
+// first pass steps each chain by its differences to the values p̂ (model.h), sums
+// their distances d = p̂ - n̂ from their nearest whole numbers and notes whether one
+// exceeded the limit; only then does a second pass find the undecided values and
+// compute them, correcting their whole numbers. It evaluates the same values by
+// Horner's rule in the chain's re-centred form, p̃ (keeping the differences of
+// every stretch's start instead cost more than it saved).
+//
+// The second pass corrects exactly the values whose n̂ is not their whole number m.
+// p̂ and p̃ lie within e_eval of p, so |p̂ - p̃| <= 2 e_eval <= `apart`. Where p̃ lies
+// within limit - apart of its whole number ñ, p̂ lies within the limit of it: the
+// first pass decided that value, n̂ = ñ = m. Every other value is computed: where
+// |p̃ - ñ| < 1/2 - apart, |p̂ - ñ| < 1/2, so n̂ = ñ and the correction is m - ñ.
+// Nearer a half-integer (as near ties are, which some counts make often), n̂ cannot
+// be told from ñ: there the chain steps from its start once more to that vector's
+// p̂, and the first pass's own test finds the undecided values.
 template <typename Vec, typename Bits, bool cubic, typename Exact>
 Units modelled_units(std::int32_t first, std::int32_t count, const Model &model, Exact exact) {
   constexpr int lanes = lanes_of<Vec>;
@@ -157,10 +201,26 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   if (count % (chains * lanes) != 0) {
     return {0, true};
   }
+  // Multiples of 2^-40 below 1, as the limit is: the differences are exact.
+  const double apart = std::ceil(2.0 * model.evaluation * 0x1p40) * 0x1p-40;
   const Vec limit = Vec{} + model.limit;
+  const Vec recheck = Vec{} + (model.limit - apart);
+  const Vec told = Vec{} + (0.5 - apart);
   const Chains<Vec> start = chains_from<cubic, Vec>(model, first);
   const auto &tau = start.tau;
   const auto &shifted = start.shifted;
+  // The chains' current vectors and their differences, each in an array of its own.
+  Vec p_at[chains];
+  Vec first_at[chains];
+  Vec second_at[chains];
+  Vec third_at[chains];
+  for (int c = 0; c < chains; ++c) {
+    const Differences<Vec> d = differences_of(shifted[c]);
+    p_at[c] = d.p;
+    first_at[c] = d.first;
+    second_at[c] = d.second;
+    third_at[c] = d.third;
+  }
 
   Vec distances[chains] = {}; // the sums of the d
   Vec corrections{};          // the undecided values' whole numbers less the model's
@@ -169,12 +229,12 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     const int vectors = lesser(stretch, (count - done) / lanes); // a multiple of chains
     Vec noted[chains] = {};
     for (int k = 0; k < vectors; k += chains) {
-      const Vec s = Vec{} + static_cast<double>(done + k * lanes);
 #pragma GCC unroll 4
       for (int c = 0; c < chains; ++c) {
-        const Vec distance = off_nearest(shifted_at<cubic>(shifted[c], s));
+        const Vec distance = off_nearest(p_at[c]);
         noted[c] = note_distance<Vec, Bits>(noted[c], distance, limit);
         distances[c] = accumulate(distances[c], distance);
+        advance<cubic>(p_at[c], first_at[c], second_at[c], third_at[c]);
       }
     }
     const Vec all_noted = merge_notes<Vec, Bits>(merge_notes<Vec, Bits>(noted[0], noted[1]),
@@ -182,23 +242,31 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     if (!noted_beyond<Vec, Bits>(all_noted, limit)) {
       continue;
     }
-    // Some values are undecided: compute those.
+    // Some values are undecided: find them again, and compute them.
     for (int k = 0; k < vectors; ++k) {
       const int c = k % chains;
       const Vec s = step_of<Vec>(done / lanes + k);
-      const Vec p = shifted_at<cubic>(shifted[c], s);
-      const Vec distance = off_nearest(p);
-      const auto undecided = ~((Vec)((Bits)distance & magnitude_bits) <= limit);
-      if (any_lane(undecided)) {
-        // v / u rounds to m = v / u - off; m - base and the model's n = p - distance
-        // are whole numbers below 2^51. (tau + s) + centre is i, exactly.
-        const Vec units =
-            exact((tau[c] + s) + model.centre, (p - distance) + model.base, undecided);
-        // A tie leaves off at 1/2 or -1/2, a value that is not finite leaves it NaN.
-        const Vec off = off_nearest(units);
-        ties |= (Bits)(undecided & ~((off < 0.5) & (off > -0.5)));
-        corrections += undecided ? ((units - off) - model.base) - (p - distance) : Vec{};
+      Vec p = shifted_at<cubic>(shifted[c], s);
+      Vec distance = off_nearest(p);
+      Vec magnitude = (Vec)((Bits)distance & magnitude_bits);
+      auto undecided = ~(magnitude <= recheck);
+      if (!any_lane(undecided)) {
+        continue;
       }
+      if (any_lane(~(magnitude < told))) {
+        // A value too near a half-integer: the first pass's own values, once more.
+        p = replayed<cubic>(differences_of(shifted[c]), (done / lanes + k) / chains);
+        distance = off_nearest(p);
+        magnitude = (Vec)((Bits)distance & magnitude_bits);
+        undecided = ~(magnitude <= limit);
+      }
+      // v / u rounds to m = v / u - off; m - base and the model's n = p - distance
+      // are whole numbers below 2^51. (tau + s) + centre is i, exactly.
+      const Vec units = exact((tau[c] + s) + model.centre, (p - distance) + model.base, undecided);
+      // A tie leaves off at 1/2 or -1/2, a value that is not finite leaves it NaN.
+      const Vec off = off_nearest(units);
+      ties |= (Bits)(undecided & ~((off < 0.5) & (off > -0.5)));
+      corrections += undecided ? ((units - off) - model.base) - (p - distance) : Vec{};
     }
   }
 
@@ -224,24 +292,35 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   return all;
 }
 
-// The model's values p̂ at i = first, ..., first + count - 1 (count a multiple of
-// block_quantum), as modelled_units evaluates them, into values: the kernel's own
+// The model's values at i = first, ..., first + count - 1 (count a multiple of
+// block_quantum) as modelled_units evaluates them: into values[0, count) the first
+// pass's p̂, into values[count, 2 count) the second pass's p̃. The kernel's own
 // arithmetic, for the tests of the model's bound.
-template <typename Vec>
+template <bool cubic, typename Vec>
 void modelled_values(const Model &model, std::int32_t first, std::int32_t count, double *values) {
   constexpr int lanes = lanes_of<Vec>;
-  const auto store = [&](const auto &start, auto at) {
-    for (std::int32_t k = 0; k < count / lanes; ++k) {
-      const Vec p = at(start.shifted[k % chains], step_of<Vec>(k));
-      for (int lane = 0; lane < lanes; ++lane) {
-        values[k * lanes + lane] = p[lane];
-      }
+  const Chains<Vec> chain = chains_from<cubic, Vec>(model, first);
+  Differences<Vec> at[chains];
+  for (int c = 0; c < chains; ++c) {
+    at[c] = differences_of(chain.shifted[c]);
+  }
+  for (std::int32_t k = 0; k < count / lanes; ++k) {
+    const Vec p = shifted_at<cubic>(chain.shifted[k % chains], step_of<Vec>(k));
+    Differences<Vec> &d = at[k % chains];
+    for (int lane = 0; lane < lanes; ++lane) {
+      values[k * lanes + lane] = d.p[lane];
+      values[count + k * lanes + lane] = p[lane];
     }
-  };
+    advance<cubic>(d.p, d.first, d.second, d.third);
+  }
+}
+
+template <typename Vec>
+void modelled_values(const Model &model, std::int32_t first, std::int32_t count, double *values) {
   if (model.cubic) {
-    store(chains_from<true, Vec>(model, first), shifted_at<true, Vec>);
+    modelled_values<true, Vec>(model, first, count, values);
   } else {
-    store(chains_from<false, Vec>(model, first), shifted_at<false, Vec>);
+    modelled_values<false, Vec>(model, first, count, values);
   }
 }
 

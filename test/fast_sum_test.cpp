@@ -649,14 +649,17 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
 INSTANTIATE_TEST_SUITE_P(Kernels, FastSum, testing::ValuesIn(all_paths()), path_name);
 
 // The model's values at first, ..., first + count - 1 as each kernel set that
-// this processor runs computes them: the kernels' own arithmetic.
+// this processor runs computes them, in each of the model kernel's two passes:
+// the kernels' own arithmetic.
 std::vector<std::vector<double>> kernel_values(const Model &model, std::int32_t first,
                                                std::int32_t count) {
   std::vector<std::vector<double>> values;
   for (const SumPath &path : built_paths()) {
     if (path.runnable) {
-      values.emplace_back(static_cast<std::size_t>(count));
-      path.kernels.values(model, first, count, values.back().data());
+      std::vector<double> both(2 * static_cast<std::size_t>(count));
+      path.kernels.values(model, first, count, both.data());
+      values.emplace_back(both.begin(), both.begin() + count);
+      values.emplace_back(both.begin() + count, both.end());
     }
   }
   return values;
@@ -855,6 +858,70 @@ TEST(ModelBound, HoldsForEverySampleOfManySegments) {
     }
   }
   EXPECT_GT(worst_near_zero, 0.99);
+}
+
+// The model kernel's two passes may round a value apart: p̂ (by differences) and p̃
+// (by Horner's rule) on either side of a half-integer. There the total must take
+// the first pass's whole number, which only that pass's own value gives. Models
+// that decide, with |p| near 2^28 (so that the passes' values differ in their last
+// bits), whose polynomial, in exact arithmetic, lies just above a half-integer at
+// one index; the values are the polynomial's (base 0). Two lanes: the shortest step
+// between a chain's vectors, so the most steps (wider vectors would change the
+// ABI of this file).
+template <typename Vec, typename Bits> void expect_totals_where_passes_round_apart() {
+  constexpr std::int32_t L = 1024;
+  std::mt19937 random(20261210);
+  std::uniform_real_distribution<double> unit_interval(-1.0, 1.0);
+  std::uniform_int_distribution<std::int32_t> any_index(0, L - 1);
+  long apart = 0; // values whose two passes round to different whole numbers
+  std::vector<double> values(2 * static_cast<std::size_t>(L));
+  for (int trial = 0; trial < 64; ++trial) {
+    Model model{};
+    model.centre = 0.5 * L;
+    model.c1 =
+        std::copysign(0x1p18, unit_interval(random)) * (1.0 + std::fabs(unit_interval(random)));
+    model.c2 = 0x1p-2 * unit_interval(random);
+    model.c3 = 0x1p-12 * unit_interval(random);
+    model.cubic = true;
+    const double t = any_index(random) - model.centre;
+    const Wide p = exact_polynomial(model, t); // c0 = 0 so far
+    const double above = std::nextafter(std::nearbyint(p.hi) + 0.5, __builtin_inf());
+    model.c0 = (above - p.hi) - p.lo; // below 1 in magnitude: p at t is above, to 2^-53
+    model = certified(model, L, 0x1p-18, 0x1p-18, true);
+    ASSERT_TRUE(model.decides) << "trial " << trial;
+    modelled_values<Vec>(model, 0, L, values.data());
+    const double *first_pass = values.data();
+    const double *second_pass = values.data() + L;
+    for (std::int32_t i = 0; i < L; ++i) {
+      apart += std::nearbyint(first_pass[i]) != std::nearbyint(second_pass[i]) ? 1 : 0;
+    }
+    // The values: the polynomial in exact arithmetic, rounded to a double (within
+    // 2^-25 of it, inside the sampling part).
+    const auto truth = [&model](double i) {
+      const Wide q = exact_polynomial(model, i - model.centre);
+      return q.hi + q.lo;
+    };
+    const auto exact = [&truth](Vec i, Vec /*guess*/, auto /*undecided*/) {
+      for (int lane = 0; lane < lanes_of<Vec>; ++lane) {
+        i[lane] = truth(i[lane]);
+      }
+      return i;
+    };
+    double expected = 0.0; // whole numbers below 2^53: exact
+    for (std::int32_t i = 0; i < L; ++i) {
+      expected += std::nearbyint(truth(i));
+    }
+    const Units all = modelled_units<Vec, Bits, true>(0, L, model, exact);
+    ASSERT_FALSE(all.tie) << "trial " << trial;
+    EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected))
+        << "trial " << trial;
+  }
+  std::printf("[          ] %d lanes: %ld values whose passes round apart\n", lanes_of<Vec>, apart);
+  EXPECT_GT(apart, 8);
+}
+
+TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
+  expect_totals_where_passes_round_apart<Double2, Bits2>();
 }
 
 // X(y) = sqrt(4/y - 1), where g crosses y, to about 2^-100.
