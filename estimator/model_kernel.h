@@ -130,14 +130,6 @@ template <bool cubic, typename Vec> void advance(Vec &p, Vec &first, Vec &second
   }
 }
 
-// A chain's value after `steps` steps from d.
-template <bool cubic, typename Vec> Vec replayed(Differences<Vec> d, std::int32_t steps) {
-  for (std::int32_t step = 0; step < steps; ++step) {
-    advance<cubic>(d.p, d.first, d.second, d.third);
-  }
-  return d.p;
-}
-
 // The chains of vectors that step through a model's values from index `first` on:
 // vector k (counted from first) holds the values at first + k * lanes + lane, in
 // chain k % chains, at the step s = step_of(k) from its chain's first vector.
@@ -184,14 +176,16 @@ template <typename Vec> Vec step_of(std::int32_t k) {
 // Horner's rule in the chain's re-centred form, p̃ (keeping the differences of
 // every stretch's start instead cost more than it saved).
 //
-// The second pass corrects exactly the values whose n̂ is not their whole number m.
-// p̂ and p̃ lie within e_eval of p, so |p̂ - p̃| <= 2 e_eval <= `apart`. Where p̃ lies
-// within limit - apart of its whole number ñ, p̂ lies within the limit of it: the
-// first pass decided that value, n̂ = ñ = m. Every other value is computed: where
-// |p̃ - ñ| < 1/2 - apart, |p̂ - ñ| < 1/2, so n̂ = ñ and the correction is m - ñ.
-// Nearer a half-integer (as near ties are, which some counts make often), n̂ cannot
-// be told from ñ: there the chain steps from its start once more to that vector's
-// p̂, and the first pass's own test finds the undecided values.
+// The second pass must correct every value whose n̂ is not its whole number m, by
+// m - n̂. p̂ and p̃ lie within e_eval of p, so |p̂ - p̃| <= 2 e_eval <= `apart`. Where
+// p̃ lies within limit - apart of its whole number ñ, p̂ lies within the limit of
+// it: the first pass decided that value, n̂ = ñ = m. Every other value is computed
+// (a few that the first pass decided too): where |p̃ - ñ| < 1/2 - apart,
+// |p̂ - ñ| < 1/2, so n̂ = ñ and the correction is m - ñ. Nearer a half-integer (as
+// near ties are, which some counts make often), n̂ cannot be told from ñ: there the
+// chain steps on to that vector's p̂, from where it last did so or from its start
+// (each chain's steps only go on, so all of that costs at most one more pass), and
+// the first pass's own test finds the undecided values.
 template <typename Vec, typename Bits, bool cubic, typename Exact>
 Units modelled_units(std::int32_t first, std::int32_t count, const Model &model, Exact exact) {
   constexpr int lanes = lanes_of<Vec>;
@@ -220,6 +214,14 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     first_at[c] = d.first;
     second_at[c] = d.second;
     third_at[c] = d.third;
+  }
+
+  // Where the second pass last stepped each chain to the first pass's values, and
+  // at which step (-1: not yet).
+  Differences<Vec> again[chains];
+  std::int32_t again_at[chains];
+  for (std::int32_t &at : again_at) {
+    at = -1;
   }
 
   Vec distances[chains] = {}; // the sums of the d
@@ -255,7 +257,15 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
       }
       if (any_lane(~(magnitude < told))) {
         // A value too near a half-integer: the first pass's own values, once more.
-        p = replayed<cubic>(differences_of(shifted[c]), (done / lanes + k) / chains);
+        const std::int32_t step = (done / lanes + k) / chains;
+        if (again_at[c] < 0) {
+          again[c] = differences_of(shifted[c]);
+          again_at[c] = 0;
+        }
+        for (; again_at[c] < step; ++again_at[c]) {
+          advance<cubic>(again[c].p, again[c].first, again[c].second, again[c].third);
+        }
+        p = again[c].p;
         distance = off_nearest(p);
         magnitude = (Vec)((Bits)distance & magnitude_bits);
         undecided = ~(magnitude <= limit);

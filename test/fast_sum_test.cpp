@@ -758,7 +758,7 @@ std::vector<Block> near_zero_segments(std::mt19937 &random) {
   return segments;
 }
 
-// Segments where the evaluation's part of the bound, 2^-44 R, is the largest: a
+// Segments where the evaluation's part of the bound, 2^-52 (T + 256) R, is the largest: a
 // large unit (a sum near 2^50 or beyond), so that the sample's and the
 // coefficients' roundings are small in units, and a short reach |h| T, so that
 // the Taylor remainder is too.
@@ -922,6 +922,47 @@ template <typename Vec, typename Bits> void expect_totals_where_passes_round_apa
 
 TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
   expect_totals_where_passes_round_apart<Double2, Bits2>();
+}
+
+// The first pass's drift, where every step's sum rounds the same way: a linear
+// model whose step D c1 is (2^20 + 1/2 - 2^-12) spacings of p's binade [2^k,
+// 2^(k+1)), D = 8 (two lanes), over the longest segment. Its total is right where
+// the model decides; in the higher binades the drift (up to 2^-11 a value) would
+// spoil it, and only the model's length condition refuses them (their error is
+// within 2^-5).
+TEST(ModelKernel, DecidesOnlyWhereTheFirstPassDriftKeepsTheTotal) {
+  constexpr std::int32_t L = longest_count;
+  const struct {
+    int binade;
+    bool decides;
+  } rows[] = {{20, true}, {30, false}, {31, false}};
+  for (const auto &row : rows) {
+    Model model{};
+    model.centre = 0.5 * L;
+    model.c0 = std::ldexp(1.0 + 0x1p-4, row.binade) + 0.375;
+    model.c1 = (0x1p20 + 0.5 - 0x1p-12) * std::ldexp(1.0, row.binade - 52) / 8.0;
+    model = certified(model, L, 0x1p-30, 0x1p-30, true);
+    EXPECT_LE(model.error, 0x1p-5) << "binade " << row.binade;
+    EXPECT_TRUE(model.decides || !row.decides) << "binade " << row.binade;
+    if (!model.decides) {
+      continue;
+    }
+    const auto truth = [&model](double i) {
+      const Wide q = exact_polynomial(model, i - model.centre);
+      return q.hi + q.lo;
+    };
+    const auto exact = [&truth](Double2 i, Double2 /*guess*/, auto /*undecided*/) {
+      return Double2{truth(i[0]), truth(i[1])};
+    };
+    double expected = 0.0; // whole numbers below 2^53: exact
+    for (std::int32_t i = 0; i < L; ++i) {
+      expected += std::nearbyint(truth(i));
+    }
+    const Units all = modelled_units<Double2, Bits2, false>(0, L, model, exact);
+    ASSERT_FALSE(all.tie) << "binade " << row.binade;
+    EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected))
+        << "binade " << row.binade;
+  }
 }
 
 // X(y) = sqrt(4/y - 1), where g crosses y, to about 2^-100.
