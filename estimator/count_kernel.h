@@ -174,7 +174,7 @@ inline double truth(const Count &count, int d, double i) {
     return __builtin_nan("");
   }
   const Model &model = count.depth[d].model;
-  const double p = model_at<true>(model, i - model.centre);
+  const double p = model_at<3>(model, i - model.centre);
   const double nearest = std::nearbyint(p) + model.base;
   return std::fabs(p - std::nearbyint(p)) <= model.limit ? nearest
                                                          : undecided_truth(count, d, i, nearest);
@@ -210,9 +210,9 @@ template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
     count.tally->items[d] += D.count;
   }
   const auto first = static_cast<std::int32_t>(D.first);
-  const Units units = D.model.cubic
-                          ? modelled_units<Vec, Bits, true>(first, D.count, D.model, exact)
-                          : modelled_units<Vec, Bits, false>(first, D.count, D.model, exact);
+  const Units units = D.model.degree == 3
+                          ? modelled_units<Vec, Bits, 3>(first, D.count, D.model, exact)
+                          : modelled_units<Vec, Bits, 2>(first, D.count, D.model, exact);
   return {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
 }
 
@@ -231,7 +231,7 @@ Total last_levels(const Count &count, int d, std::int32_t from) {
   Vec sum{}; // whole numbers below 2^31 in magnitude, at most 64 of them: exact
   for (std::int32_t start = from / lanes * lanes; start < block_quantum; start += lanes) {
     const Vec i = lane_number + static_cast<double>(start);
-    const Vec p = model_at<true>(model, i - model.centre);
+    const Vec p = model_at<3>(model, i - model.centre);
     const Vec distance = off_nearest(p);
     Vec j = (p - distance) + model.base; // exact, as in the model kernel
     const auto in = i >= static_cast<double>(from);
@@ -271,7 +271,7 @@ Total count_ends(Count &count, int d, double lo, double hi, std::int32_t longest
       return (centre_level - lv.c0) / lv.q1;
     }
     const Model &last = below.model;
-    return model_at<true>(last, centre_level + 0.5 - below.origin - last.centre) + last.base - 0.5;
+    return model_at<3>(last, centre_level + 0.5 - below.origin - last.centre) + last.base - 0.5;
   };
   // Segments as long as the remainder allows, then one a multiple of
   // block_quantum long; the last few levels apart (last_levels), with a model over

@@ -187,7 +187,7 @@ inline Model inverse_bound(const Levels &lv, std::int32_t L) {
   const double A1 = slope_magnitude(lv.q1, lv.c2, lv.c3, lv.t_most);
   const double A2 = 2.0 * std::fabs(lv.c2) + 6.0 * std::fabs(lv.c3) * lv.t_most;
   Model bound{};
-  bound.cubic = true;
+  bound.degree = 3;
   bound.c0 = 0.5;
   bound.c1 = 1.0 / m;                                                             // B1
   bound.c2 = A2 / (2.0 * m2 * m);                                                 // B2

@@ -1,5 +1,5 @@
-// The inverse model: where the samples cross each level's threshold, as a cubic
-// in the level with a certified error (a Model, model.h), so that the model
+// The inverse model: where the samples cross each level's threshold, as a cubic or
+// quartic in the level with a certified error (a Model, model.h), so that the model
 // kernel decides for most levels where their samples end without evaluating a
 // sample. level_sum.cpp says how level sums use these places.
 //
@@ -34,15 +34,18 @@
 //
 // The values the kernel rounds are V_l = t*(l) + 1/2 - base: where V_l lies more
 // than δ from every half-integer, it rounds to j_l - base. The polynomial is the
-// Taylor cubic P(s) of (X(y_c' + s u) - a) / h + 1/2 - base at y_c' = g(x_c),
-// where x_c is X(y_c), y_c = (l_c - 1/2) u, as computed. From dx/dy = 1/g'(x) =
-// -(1 + x^2)^2 / (8x), each derivative of X is the x-derivative of the one before
-// times dx/dy:
+// Taylor polynomial P(s) of (X(y_c' + s u) - a) / h + 1/2 - base at y_c' = g(x_c),
+// where x_c is X(y_c), y_c = (l_c - 1/2) u, as computed: the quartic where the
+// model kernel alone places the levels' ends (its segments are about four times
+// as long), the cubic where they are counted (count_kernel.h takes a cubic). From
+// dx/dy = 1/g'(x) = -(1 + x^2)^2 / (8x), each derivative of X is the x-derivative
+// of the one before times dx/dy:
 //
-//   X'    = -(1 + x^2)^2 / (8x),
-//   X''   = (3x^2 - 1)(1 + x^2)^3 / (64 x^3),
-//   X'''  = -3 (5x^4 - 2x^2 + 1)(1 + x^2)^4 / (512 x^5),
-//   X'''' = 3 (35x^6 - 15x^4 + 9x^2 - 5)(1 + x^2)^5 / (4096 x^7),
+//   X'     = -(1 + x^2)^2 / (8x),
+//   X''    = (3x^2 - 1)(1 + x^2)^3 / (64 x^3),
+//   X'''   = -3 (5x^4 - 2x^2 + 1)(1 + x^2)^4 / (512 x^5),
+//   X''''  = 3 (35x^6 - 15x^4 + 9x^2 - 5)(1 + x^2)^5 / (4096 x^7),
+//   X''''' = -15 (63x^8 - 28x^6 + 18x^4 - 12x^2 + 7)(1 + x^2)^6 / (32768 x^9),
 //
 // and the coefficients are d_k = X^(k)(y_c') u^k / (k! h) (x = x_c), with
 // d0 = (x_c - a) / h. Their "approximation" parts, in indices:
@@ -62,12 +65,17 @@
 //   magnitude is at most the larger of theirs. So the remainder is at most
 //   (1 + x_far^2)^5 |35x^6 - ...|max (T u)^4 / (32768 x_near^7 h); as computed,
 //   the two differences err by less than 2^-48 of the terms at x_far, which is
-//   added, and the rest are products and quotients of positive terms;
-// - [e_coeff] the coefficients' roundings: n_k = 2, 8, 17, 25 (with the computed
-//   magnitude's own, 3, 9, 18, 26) relative to the magnitudes A0 = |d0| (x_c - a
-//   rounds to within 2^-53 of its own magnitude, and so does the quotient), |d1|,
-//   A2 (3x^2 + 1 for 3x^2 - 1) and A3 (5x^4 + 2x^2 + 1 for the quartic); d0 + 1/2
-//   and its less base are exact (|d0| < 2^50, so 1/2 is a multiple of its spacing).
+//   added, and the rest are products and quotients of positive terms. The
+//   quartic errs by X'''''(ξ) (s u)^5 / 120, alike at most (1 + x_far^2)^6
+//   |63x^8 - ...|max (T u)^5 / (262144 x_near^9 h), with 63x^8 + 18x^4 + 7 less
+//   28x^6 + 12x^2;
+// - [e_coeff] the coefficients' roundings: n_k = 2, 8, 17, 25, 33 (with the
+//   computed magnitude's own, 3, 9, 18, 26, 34) relative to the magnitudes
+//   A0 = |d0| (x_c - a rounds to within 2^-53 of its own magnitude, and so does
+//   the quotient), |d1|, A2 (3x^2 + 1 for 3x^2 - 1), A3 (5x^4 + 2x^2 + 1 for the
+//   quartic) and A4 (35x^6 + 15x^4 + 9x^2 + 5 for the sextic; (1 + x^2)^5 and x^7
+//   each take one product more than the cubic's powers); d0 + 1/2 and its less
+//   base are exact (|d0| < 2^50, so 1/2 is a multiple of its spacing).
 // The evaluation's part is the model kernel's (model.h).
 //
 // These hold where the levels' thresholds lie strictly between 0 and 4, and every
@@ -102,26 +110,36 @@ constexpr double inverse_remainder_target = 0x1p-14;
 // itself for a threshold y (see [e_centre]).
 inline double crossing(double y) { return std::sqrt((4.0 - y) / y); }
 
-// [e_taylor] The bound on the cubic's remainder, in indices, for crossings from
-// x_near to x_far and levels within r of the centre (in threshold).
-inline double inverse_remainder(double x_near, double x_far, double r, double h) {
+// [e_taylor] The bound on the remainder after the given degree (3 or 4), in
+// indices, for crossings from x_near to x_far and levels within r of the centre
+// (in threshold).
+inline double inverse_remainder(int degree, double x_near, double x_far, double r, double h) {
   const double near2 = x_near * x_near;
   const double far2 = x_far * x_far;
-  const auto rising = [](double x2) { return (35.0 * x2 * x2 + 9.0) * x2; }; // 35x^6 + 9x^2
-  const auto falling = [](double x2) { return 15.0 * x2 * x2 + 5.0; };       // 15x^4 + 5
-  const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
-                      0x1p-48 * (rising(far2) + falling(far2));
   const double q = 1.0 + far2;
+  const double q5 = q * q * q * q * q;
   const double x7 = near2 * near2 * near2 * x_near;
   const double r4 = r * r * r * r;
-  return q * q * q * q * q * most / (32768.0 * x7) * r4 / h * (1.0 + 0x1p-40);
+  if (degree == 3) {
+    const auto rising = [](double x2) { return (35.0 * x2 * x2 + 9.0) * x2; }; // 35x^6 + 9x^2
+    const auto falling = [](double x2) { return 15.0 * x2 * x2 + 5.0; };       // 15x^4 + 5
+    const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
+                        0x1p-48 * (rising(far2) + falling(far2));
+    return q5 * most / (32768.0 * x7) * r4 / h * (1.0 + 0x1p-40);
+  }
+  // 63x^8 + 18x^4 + 7 and 28x^6 + 12x^2
+  const auto rising = [](double x2) { return (63.0 * x2 * x2 + 18.0) * (x2 * x2) + 7.0; };
+  const auto falling = [](double x2) { return (28.0 * x2 * x2 + 12.0) * x2; };
+  const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
+                      0x1p-48 * (rising(far2) + falling(far2));
+  return q5 * q * most / (262144.0 * x7 * near2) * (r4 * r) / h * (1.0 + 0x1p-40);
 }
 
-// The inverse model for the L levels from `lowest` up (see above), with t = l -
-// lowest - T: the kernel's index i is l - lowest. x_near and x_far are the
-// segment's widened crossings, and e_taylor their remainder bound.
-inline Model level_model(double a, double h, double u, double lowest, std::int32_t L, double x_near,
-                         double x_far, double e_taylor) {
+// The inverse model of the given degree (3 or 4) for the L levels from `lowest`
+// up (see above), with t = l - lowest - T: the kernel's index i is l - lowest. x_near and x_far are
+// the segment's widened crossings, and e_taylor their remainder bound.
+inline Model level_model(int degree, double a, double h, double u, double lowest, std::int32_t L,
+                         double x_near, double x_far, double e_taylor) {
   Model model{};
   const double T = 0.5 * L;
   model.centre = T;
@@ -148,7 +166,13 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
   model.c1 = -q2 / (8.0 * x_c) * (u / h);
   model.c2 = (3.0 * x2 - 1.0) * q3 / (128.0 * x3) * (u * u / h);
   model.c3 = -((5.0 * x2 * x2 - 2.0 * x2) + 1.0) * q4 / (1024.0 * x5) * (u * u * u / h);
-  model.cubic = true;
+  model.degree = degree;
+  const double q5 = q4 * q;
+  const double x7 = x5 * x2;
+  const double u4 = (u * u) * (u * u); // exact: a power of two
+  if (degree == 4) {
+    model.c4 = (((35.0 * x2 - 15.0) * x2 + 9.0) * x2 - 5.0) * q5 / (32768.0 * x7) * (u4 / h);
+  }
 
   const auto slope = [](double x) { return 8.0 * x / ((1.0 + x * x) * (1.0 + x * x)); }; // |g'|
   const double m = lesser(slope(x_near), slope(x_far)) * (1.0 - 0x1p-40);
@@ -161,8 +185,12 @@ inline Model level_model(double a, double h, double u, double lowest, std::int32
   const double A0 = std::fabs(d0);
   const double A2 = (3.0 * x2 + 1.0) * q3 / (128.0 * x3) * (u * u / h);
   const double A3 = ((5.0 * x2 * x2 + 2.0 * x2) + 1.0) * q4 / (1024.0 * x5) * (u * u * u / h);
+  const double A4 =
+      degree == 4 ? (((35.0 * x2 + 15.0) * x2 + 9.0) * x2 + 5.0) * q5 / (32768.0 * x7) * (u4 / h)
+                  : 0.0;
   const double e_coeff =
-      0x1p-53 * (3.0 * A0 + T * (9.0 * std::fabs(model.c1) + T * (18.0 * A2 + T * (26.0 * A3))));
+      0x1p-53 * (3.0 * A0 + T * (9.0 * std::fabs(model.c1) +
+                                 T * (18.0 * A2 + T * (26.0 * A3 + T * 34.0 * A4))));
   // The widening covers δ, and d0 + 1/2 is exact.
   const bool within = delta * h <= 0x1p-21 * x_near && std::fabs(d0) < 0x1p50;
   return certified(model, L, delta, e_centre + e_taylor + e_coeff, within);
@@ -180,19 +208,19 @@ struct InverseSegment {
 // at least `shortest` and block_quantum long and at most top.
 //
 // The lengths that keep within the target and within top are closed downwards:
-// the remainder as computed at 2L is at least 16 times its value at L (r^4 grows
-// by exactly 16, and every other factor, rounded monotonely, only grows as the
-// far crossing moves out). So the search may start anywhere: from `likely` (a
-// power of two up to longest; segments change slowly, so the last one's length),
-// up while the next length keeps within the target, else down until one does.
-// Going up is tried only where the remainder is within a sixteenth of the target:
-// mostly it is not, and the choice takes one try.
-inline InverseSegment inverse_segment(double a, double h, double u, double top,
+// the remainder as computed at 2L is at least 16 times its value at L, 32 for the
+// quartic (r^4 or r^5 grows by exactly that, and every other factor, rounded
+// monotonely, only grows as the far crossing moves out). So the search may start anywhere: from
+// `likely` (a power of two up to longest; segments change slowly, so the last one's length), up
+// while the next length keeps within the target, else down until one does. Going up is tried only
+// where the remainder is within a sixteenth (a 32nd) of the target: mostly it is not, and the
+// choice takes one try.
+inline InverseSegment inverse_segment(int degree, double a, double h, double u, double top,
                                       std::int32_t longest, double shortest, std::int32_t likely) {
   const double x_near = crossing((top - 0.5) * u) * (1.0 - 0x1p-20);
-  const auto remainder = [h, u, top, x_near](std::int32_t L, double &x_far) {
+  const auto remainder = [degree, h, u, top, x_near](std::int32_t L, double &x_far) {
     x_far = crossing((top - L + 0.5) * u) * (1.0 + 0x1p-20);
-    return inverse_remainder(x_near, x_far, 0.5 * L * u, h);
+    return inverse_remainder(degree, x_near, x_far, 0.5 * L * u, h);
   };
   const auto fits = [top](std::int32_t L, double e) {
     return L <= top && e <= inverse_remainder_target; // NaN fails
@@ -201,7 +229,7 @@ inline InverseSegment inverse_segment(double a, double h, double u, double top,
   double x_far = 0.0;
   double e_taylor = remainder(L, x_far);
   if (fits(L, e_taylor)) {
-    while (L < longest && e_taylor <= inverse_remainder_target / 16.0) {
+    while (L < longest && e_taylor <= inverse_remainder_target / (degree == 4 ? 32.0 : 16.0)) {
       double x_far_longer = 0.0;
       const double e_longer = remainder(2 * L, x_far_longer);
       if (!fits(2 * L, e_longer)) {
@@ -220,7 +248,7 @@ inline InverseSegment inverse_segment(double a, double h, double u, double top,
   if (L < block_quantum || !(L >= shortest)) { // NaN fails
     return {0, Model{}};
   }
-  return {L, level_model(a, h, u, top - (L - 1), L, x_near, x_far, e_taylor)};
+  return {L, level_model(degree, a, h, u, top - (L - 1), L, x_near, x_far, e_taylor)};
 }
 
 } // namespace

@@ -101,40 +101,51 @@ inline bool levels_go_on(double samples, double levels, double levels_from_span)
 // A segment of levels counted by the inverse model (inverse_model.h): how many
 // levels, the rounded samples they add from start on, in units, and where the
 // lowest level's samples end. No levels where the model does not decide them,
-// holds a tie or reaches last.
+// holds a tie or reaches last, nor where they might not fit in the room left;
+// then `fitting` is a shorter segment's length worth trying at once (else 0).
 struct LevelsByModel {
   double levels, total, stop;
   bool counted; // whether the levels' ends were counted by levels
+  std::int32_t fitting;
 };
 
 // The next segment of levels from top down, by the inverse model, at most
 // `longest` and at least `shortest` levels long. Each level l's samples end at
 // j_l; the samples from start to the lowest level's end total, in units,
-// (top - L) (stop - start) plus the sum of j_l - start. The sum of the j_l is
-// counted (count_kernel.h) down to `depth` depths below them: at none, the model
-// kernel decides each j_l or finds it from its guess.
+// (top - L) (stop - start) plus the sum of j_l - start, at most top (stop - start):
+// where that might reach the room left, a shorter segment is tried instead (near
+// the binade's top). The sum of the j_l is counted (count_kernel.h) down to
+// `depth` depths below them: at none, the model kernel decides each j_l or finds
+// it from its guess.
 template <typename Vec, typename Bits>
 LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
-                              double top, double start, std::int32_t longest, double shortest,
-                              std::int32_t likely, int depth, CountTally *tally) {
-  const InverseSegment segment = inverse_segment(a, h, unit, top, longest, shortest, likely);
+                              double top, double start, double room, std::int32_t longest,
+                              double shortest, std::int32_t likely, int depth, CountTally *tally) {
+  // Counting takes the cubic (count_kernel.h); the model kernel alone, the quartic,
+  // whose segments are longer.
+  const InverseSegment segment =
+      inverse_segment(depth > 0 ? 3 : 4, a, h, unit, top, longest, shortest, likely);
   const Model &model = segment.model;
   if (segment.levels == 0 || !model.decides) {
-    return {0.0, 0.0, 0.0, false};
+    return {0.0, 0.0, 0.0, false, 0};
   }
   const std::int32_t L = segment.levels;
   const double lowest = top - (L - 1);
   // Where the lowest level's samples end: where the model says, if it decides
   // (model_at errs by no more than the kernel's evaluation; the sample at first
   // lies above every level here, so that end is past first), else found from there.
-  const double p = model_at<true>(model, -model.centre);
+  const double p = model_at<4>(model, -model.centre);
   const double nearest = std::nearbyint(p);
   double stop = nearest + model.base;
   if (!(std::fabs(p - nearest) <= model.limit)) {
     stop = samples_end(a, h, first, last, (lowest - 0.5) * unit, stop);
   }
   if (!(stop < last)) { // beyond the stretch, or a tie
-    return {0.0, 0.0, 0.0, false};
+    return {0.0, 0.0, 0.0, false, 0};
+  }
+  if (!(top * (stop - start) < room)) {
+    const std::int32_t half = L / 2;
+    return {0.0, 0.0, 0.0, false, half >= block_quantum && half >= shortest ? half : 0};
   }
   Total ends{};
   if (depth > 0) { // else the model kernel directly: the count's set-up would cost more
@@ -149,15 +160,15 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
       }
       return guess;
     };
-    const Units units = modelled_units<Vec, Bits, true>(0, L, model, exact);
+    const Units units = modelled_units<Vec, Bits, 4>(0, L, model, exact);
     ends = {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
   }
   if (ends.how != Counted::whole) {
-    return {0.0, 0.0, 0.0, false};
+    return {0.0, 0.0, 0.0, false, 0};
   }
   // Whole numbers: exact below 2^53, and at least 2^53 above, which the room rejects.
   const double total = (top - L) * (stop - start) + (static_cast<double>(ends.total) - L * start);
-  return {static_cast<double>(L), total, stop, ends.by_levels};
+  return {static_cast<double>(L), total, stop, ends.by_levels, 0};
 }
 
 // The guesses j of where each level's samples end, for the levels `offset` below
@@ -286,7 +297,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       const int depth =
           counting ? tuning.levels_depth - (span >= tuning.ends_shallower_from_span ? 1 : 0) : 0;
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
-          a, h, unit, first, last, top, start,
+          a, h, unit, first, last, top, start, room - units,
           lesser(2 * segment, depth > 0 ? longest_count : longest_block),
           tuning.levels_model_from_segment, segment, greater(depth, 0), tally);
       if (step.levels > 0 && units + step.total < room) {
@@ -306,6 +317,11 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         top -= step.levels;
         start = step.stop;
         now = guesses_below(top, a, width, unit, most_levels);
+        continue;
+      }
+      if (step.fitting > 0) { // at most that long, at once
+        segment = step.fitting / 2;
+        model_rests = 0;
         continue;
       }
       model_rests = 8; // it does not serve here: not for the next few batches either

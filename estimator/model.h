@@ -1,6 +1,7 @@
 // The model: a polynomial that places values without computing them, and its
 // certified error. A model of L values v_i / u, i = first, ..., first + L - 1,
-// is p(t) = c0 + t (c1 + t (c2 + t c3)) at t = i - centre, with a whole number
+// is p(t) = c0 + t (c1 + t (c2 + t (c3 + t c4))) at t = i - centre, of degree 2,
+// 3 or 4 (the coefficients above it 0), with a whole number
 // `base` taken off, and a bound e on |v_i / u - base - p̂(t)| for the value p̂
 // that model_kernel.h computes. certified() turns a polynomial and the first two
 // parts of its bound (how the values and the function they come from differ, and
@@ -11,7 +12,7 @@
 //
 // Symbols, here and in the code: u the unit, a power of two; L the segment's
 // length, a multiple of 64 up to 2^14; T = L/2, so that |t| <= T; R = |c0| +
-// T (|c1| + T (|c2| + T |c3|)), a bound on |p|. Every bound counts a rounding as
+// T (|c1| + T (|c2| + T (|c3| + T |c4|))), a bound on |p|. Every bound counts a rounding as
 // at most 2^-53 of its result, to first order; the terms left out (products of two
 // or more 2^-53s) and the bound's own arithmetic, on non-negative terms, add less
 // than 2^-46 of it, so e is the sum of the parts times 1 + 2^-40, rounded up to a
@@ -43,7 +44,28 @@
 // q's err by at most 13 * 2^-50 R over s, and the evaluation, whose terms total at
 // most the sum of |c_k| (3T)^k <= 27 R, by at most 3 * 2 * 2^-53 * 27 R < 27 * 2^-50
 // R more: 40 * 2^-50 R < 2^-44 R in all. (model_at(), Horner's rule in t, errs by
-// at most 6 * 2^-53 R.) So e_eval = 2^-52 (T + 256) R bounds every evaluation.
+// at most 8 * 2^-53 R, with c4's multiply-add.) So e_eval = 2^-52 (T + 256) R
+// bounds every evaluation.
+//
+// [e_eval, quartic] The quartic adds q4 = c4 and a fourth difference, E = 24 D^4
+// c4, that each step adds to C. Every quantity computed before the first step, a
+// q or a difference, is a sum of terms |c_k| |tau|^j D^m times whole numbers, and
+// lies within 12 * 2^-53 of the same sum taken over the terms' magnitudes: at
+// most 8 roundings in the q's (four multiply-adds, or three and the rounded 3 c3
+// or 6 c4) and 4 more in a difference (multiply-adds whose products by D, 3D, 6D
+// or 7D^2 round, then scaling by 2D^2 or 6D^3, which rounds). Forward differences
+// carry these to p(tau + nD) = Σ_j C(n, j) Δ^j, and the same sum over the
+// magnitudes is Σ |c_k| (|tau| + nD)^k <= Σ |c_k| (3T)^k <= 81 R: so they move p̂
+// by at most 12 * 81 * 2^-53 R < 2^-43 R. The steps' roundings add 2^-53 of |p|
+// <= R per step, of |A| <= D S1 per step and pair, of |B| <= D^2 S2 per three and
+// of |C| <= D^3 S3 per four, now with S1 = |c1| + 2T |c2| + 3T^2 |c3| + 4T^3 |c4|,
+// S2 = 2 |c2| + 6T |c3| + 12T^2 |c4| and S3 = 6 |c3| + 24T |c4| >= |p'''|: with
+// n <= 2T/D, D >= 8, n R + (n^2/2) D S1 + (n^3/6) D^2 S2 + (n^4/24) D^3 S3 <=
+// T/4 (R + T S1 + (2/3) T^2 S2 + (1/3) T^3 S3), times 2^-53 (these S are kept,
+// not bounded by R: for the inverse model, T S1 is near R and T^2 S2 far below).
+// The second pass's q's err by 8 * 81 * 2^-53 R over s and its four multiply-adds
+// by 8 * 81 * 2^-53 R more, below 2^-42 R in all. So e_eval = 2^-53 T/4 (R + T S1
+// + (2/3) T^2 S2 + (1/3) T^3 S3) + 2^-42 R bounds every evaluation.
 //
 // The decision. Let n_i be p̂ rounded to a whole number and d_i = p̂ - n_i, exact
 // (a multiple of p̂'s spacing, at most 1/2). If |d_i| <= 1/2 - e, then
@@ -52,16 +74,17 @@
 //
 // The total. The kernel sums the d_i, not the n_i: Σ n_i = Σ p̂ - Σ d_i is a whole
 // number. Σ p̂ lies within L e_eval of the polynomial's own sum
-// P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 over t = -T, ..., T - 1, whose power sums
-// (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers below 2^53.
-// P as computed has four products, each inexact where L is not a power of two,
-// and three sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1)
-// T^2 |c2| and T^3 |c3|, total at most L R; so the products err by at most
-// 2^-53 L R together and each sum by as much: P errs by less than 2^-50 L R.
-// Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-27, and P - Σ d_i by
-// 2^-53 (L R + L) more. The model decides only where L (T + 256) R < 2^48, so that
-// L e_eval < 2^-4 and L R < 2^40; then all of that is below 2^-3, so Σ n_i is the
-// whole number nearest P - Σ d_i as computed.
+// P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 + c4 Σt^4 over t = -T, ..., T - 1, whose
+// power sums (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers
+// below 2^53, but for Σt^4 (up to 2^66), which rounds three times. P as computed
+// has up to five products, each inexact where L is not a power of two, and four
+// sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1) T^2 |c2|,
+// T^3 |c3| and Σt^4 |c4| <= L T^4 |c4|, total at most L R; so the products err by
+// at most 4 * 2^-53 L R together and each sum by 2^-53 L R: P errs by less than
+// 2^-49 L R. Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-27, and
+// P - Σ d_i by 2^-53 (L R + L) more. The model decides only where L e_eval < 2^-4
+// and L R < 2^40 (below the quartic, where L (T + 256) R < 2^48); then all of that
+// is below 2^-3, so Σ n_i is the whole number nearest P - Σ d_i as computed.
 //
 // Internal linkage, as in vector.h.
 #ifndef PI_ESTIMATE_MODEL_H
@@ -74,19 +97,18 @@
 #include <cstdint>
 
 // A segment's model (see the top of this file). A plain aggregate with external
-// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). Where the
-// quadratic is close enough, c3 is 0 and the kernel leaves it out. The bound's parts are kept apart
-// for the tests.
+// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). The kernel
+// leaves out the coefficients above the degree. The bound's parts are kept apart for the tests.
 struct Model {
   double centre;
   double base;
-  double c0, c1, c2, c3;
-  bool cubic;
+  double c0, c1, c2, c3, c4;
+  int degree;   // 2, 3 or 4: the higher coefficients are 0
   double total; // P, the sum of p over t = -T, ..., T - 1
   double sampling, approximation, evaluation;
   double error; // e
   double limit; // 1/2 - e
-  bool decides; // whether the bound holds and e <= 2^-5, L (T + 256) R < 2^48
+  bool decides; // whether the bound holds and e <= 2^-5, L e_eval < 2^-4, L R < 2^40
 };
 
 namespace {
@@ -95,7 +117,16 @@ namespace {
 inline double model_total(const Model &model, std::int32_t L) {
   const double T = 0.5 * L;
   const double t2_sum = (T - 1.0) * T * (2.0 * T - 1.0) / 3.0 + T * T;
-  return L * model.c0 - T * model.c1 + t2_sum * model.c2 - T * T * T * model.c3;
+  const double sum = L * model.c0 - T * model.c1 + t2_sum * model.c2 - T * T * T * model.c3;
+  if (model.degree < 4) {
+    return sum;
+  }
+  // 2 (1^4 + ... + (T-1)^4) + T^4, with n (n+1) (2n+1) (3n^2 + 3n - 1) / 30 the sum
+  // of the fourth powers up to n = T - 1.
+  const double n = T - 1.0;
+  const double t4_sum =
+      n * (n + 1.0) * (2.0 * n + 1.0) * ((3.0 * n * n + 3.0 * n) - 1.0) / 15.0 + T * T * T * T;
+  return sum + t4_sum * model.c4;
 }
 
 // The model with the evaluation's part of its bound, the decision limit and the
@@ -105,14 +136,25 @@ inline double model_total(const Model &model, std::int32_t L) {
 inline Model certified(Model model, std::int32_t L, double sampling, double approximation,
                        bool holds) {
   const double T = 0.5 * L;
-  const double R = std::fabs(model.c0) +
-                   T * (std::fabs(model.c1) + T * (std::fabs(model.c2) + T * std::fabs(model.c3)));
+  const double a1 = std::fabs(model.c1);
+  const double a2 = std::fabs(model.c2);
+  const double a3 = std::fabs(model.c3);
+  const double a4 = std::fabs(model.c4);
+  const double R = std::fabs(model.c0) + T * (a1 + T * (a2 + T * (a3 + T * a4)));
   model.sampling = sampling;
   model.approximation = approximation;
-  model.evaluation = 0x1p-52 * (T + 256.0) * R; // [e_eval]
+  if (model.degree < 4) { // [e_eval]
+    model.evaluation = 0x1p-52 * (T + 256.0) * R;
+  } else { // [e_eval, quartic]
+    const double S1 = a1 + T * (2.0 * a2 + T * (3.0 * a3 + T * 4.0 * a4));
+    const double S2 = 2.0 * a2 + T * (6.0 * a3 + T * 12.0 * a4);
+    const double S3 = 6.0 * a3 + T * 24.0 * a4;
+    model.evaluation =
+        0x1p-53 * T * (R / 4.0 + T * (S1 / 4.0 + T * (S2 / 6.0 + T * (S3 / 12.0)))) + 0x1p-42 * R;
+  }
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
   model.limit = 0.5 - std::ceil(greater(model.error, 0x1p-40) * 0x1p40) * 0x1p-40; // exact
-  model.decides = holds && model.error <= 0x1p-5 && L * (T + 256.0) * R < 0x1p48;
+  model.decides = holds && model.error <= 0x1p-5 && L * model.evaluation < 0x1p-4 && L * R < 0x1p40;
   model.total = model_total(model, L);
   return model;
 }
@@ -224,8 +266,9 @@ inline Model sample_model(double a, double h, std::int32_t first, std::int32_t L
   model.c1 = -8.0 * x_c * y2 * (h * per_unit);
   model.c2 = 4.0 * (3.0 * x2 - 1.0) * y3 * h2;
   const double quadratic_remainder = taylor_remainder(2, h, T, u);
-  model.cubic = !(quadratic_remainder <= quadratic_target);
-  model.c3 = model.cubic ? 16.0 * x_c * (1.0 - x2) * y4 * h3 : 0.0;
+  const bool cubic = !(quadratic_remainder <= quadratic_target);
+  model.degree = cubic ? 3 : 2;
+  model.c3 = cubic ? 16.0 * x_c * (1.0 - x2) * y4 * h3 : 0.0;
 
   const double x_near =
       x_first * x_last <= 0.0 ? 0.0 : lesser(std::fabs(x_first), std::fabs(x_last));
@@ -235,11 +278,11 @@ inline Model sample_model(double a, double h, std::int32_t first, std::int32_t L
       0x1p-53 * (std::fabs(h) * (std::fabs(static_cast<double>(first)) + L) + X);
   const double e_point = 2.6 * point_error * per_unit;
   const double e_centre = e_point + 0x1p-98 * per_unit;
-  const double e_taylor = model.cubic ? taylor_remainder(3, h, T, u) : quadratic_remainder;
+  const double e_taylor = cubic ? taylor_remainder(3, h, T, u) : quadratic_remainder;
   const double A0 = g0;
   const double A1 = std::fabs(model.c1);
   const double A2 = 4.0 * (3.0 * x2 + 1.0) * y3 * std::fabs(h2);
-  const double A3 = model.cubic ? 16.0 * std::fabs(x_c) * (1.0 + x2) * y4 * std::fabs(h3) : 0.0;
+  const double A3 = cubic ? 16.0 * std::fabs(x_c) * (1.0 + x2) * y4 * std::fabs(h3) : 0.0;
   const double e_coeff = 0x1p-53 * (4.0 * A0 + T * (10.0 * A1 + T * (18.0 * A2 + T * (23.0 * A3))));
   return certified(model, L, e_sample + e_point, e_centre + e_taylor + e_coeff, holds);
 }

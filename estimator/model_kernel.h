@@ -20,11 +20,15 @@
 
 namespace {
 
-// The model's value at t = i - centre, by Horner's rule, with or without the
-// cubic term.
-template <bool cubic, typename Real> Real model_at(const Model &model, Real t) {
-  const Real c2 = Real{} + model.c2;
-  const Real inner = cubic ? mul_add(Real{} + model.c3, t, c2) : c2;
+// The model's value at t = i - centre, by Horner's rule, up to the given degree.
+template <int degree, typename Real> Real model_at(const Model &model, Real t) {
+  Real inner = Real{} + (degree == 4 ? model.c4 : degree == 3 ? model.c3 : model.c2);
+  if constexpr (degree == 4) {
+    inner = mul_add(inner, t, Real{} + model.c3);
+  }
+  if constexpr (degree >= 3) {
+    inner = mul_add(inner, t, Real{} + model.c2);
+  }
   return mul_add(mul_add(inner, t, Real{} + model.c1), t, Real{} + model.c0);
 }
 
@@ -85,47 +89,81 @@ template <> inline Double8 accumulate(Double8 sum, Double8 d) {
 #endif
 
 // The model re-centred on one vector's lanes: p(tau + s) = q0 + s (q1 + s (q2 +
-// s q3)) for t = tau + s, with q0 = p(tau), q1 = p'(tau), q2 = p''(tau) / 2 and
-// q3 = c3 (model.h bounds its error, [e_eval]).
+// s (q3 + s c4))) for t = tau + s, with q_k = p^(k)(tau) / k! (model.h bounds
+// their errors, [e_eval]); the terms above the model's degree are 0. c4, the same
+// for every chain, is the model's own.
 template <typename Vec> struct Shifted { Vec q0, q1, q2, q3; };
 
-template <bool cubic, typename Vec> Shifted<Vec> shifted_to(const Model &model, Vec tau) {
+template <int degree, typename Vec> Shifted<Vec> shifted_to(const Model &model, Vec tau) {
   const Vec c1 = Vec{} + model.c1;
   const Vec twice_c2 = Vec{} + 2.0 * model.c2;
-  if constexpr (cubic) {
-    const Vec thrice_c3 = Vec{} + 3.0 * model.c3;
-    return {model_at<cubic>(model, tau), mul_add(mul_add(thrice_c3, tau, twice_c2), tau, c1),
+  const Vec thrice_c3 = Vec{} + 3.0 * model.c3;
+  if constexpr (degree == 4) {
+    const Vec four_c4 = Vec{} + 4.0 * model.c4;
+    return {model_at<degree>(model, tau),
+            mul_add(mul_add(mul_add(four_c4, tau, thrice_c3), tau, twice_c2), tau, c1),
+            mul_add(mul_add(Vec{} + 6.0 * model.c4, tau, thrice_c3), tau, Vec{} + model.c2),
+            mul_add(four_c4, tau, Vec{} + model.c3)};
+  } else if constexpr (degree == 3) {
+    return {model_at<degree>(model, tau), mul_add(mul_add(thrice_c3, tau, twice_c2), tau, c1),
             mul_add(thrice_c3, tau, Vec{} + model.c2), Vec{} + model.c3};
+  } else {
+    return {model_at<degree>(model, tau), mul_add(twice_c2, tau, c1), Vec{} + model.c2, Vec{}};
   }
-  return {model_at<cubic>(model, tau), mul_add(twice_c2, tau, c1), Vec{} + model.c2, Vec{}};
 }
 
-template <bool cubic, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec s) {
-  const Vec inner = cubic ? mul_add(q.q3, s, q.q2) : q.q2;
+template <int degree, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec c4, Vec s) {
+  Vec inner = degree == 4 ? c4 : degree == 3 ? q.q3 : q.q2;
+  if constexpr (degree == 4) {
+    inner = mul_add(inner, s, q.q3);
+  }
+  if constexpr (degree >= 3) {
+    inner = mul_add(inner, s, q.q2);
+  }
   return mul_add(mul_add(inner, s, q.q1), s, q.q0);
 }
 
 // A chain's values by forward differences (model.h, [e_eval]): p the value at its
-// current vector, first and second the first and second differences there over
-// one step of the chain (chains * lanes indices, a power of two), third the third,
-// which is constant. For the quadratic, third is 0 and second constant.
+// current vector, first, second and third its differences there over one step of
+// the chain (D = chains * lanes indices, a power of two). Over that step,
+// q0 + q1 s + q2 s^2 + q3 s^3 + c4 s^4 has the differences q1 D + q2 D^2 + q3 D^3
+// + c4 D^4, 2 q2 D^2 + 6 q3 D^3 + 14 c4 D^4 and 6 q3 D^3 + 36 c4 D^4 at s = 0, and
+// the fourth, 24 c4 D^4, the same everywhere and for every chain (fourth_of()).
+// Below the quartic, the third is constant too; for the quadratic, the second.
 template <typename Vec> struct Differences { Vec p, first, second, third; };
 
-template <typename Vec> Differences<Vec> differences_of(const Shifted<Vec> &q) {
-  constexpr double step = chains * lanes_of<Vec>;
-  const Vec step_v = Vec{} + step;
-  return {q.q0, mul_add(mul_add(q.q3, step_v, q.q2), step_v, q.q1) * step,
-          mul_add(q.q3, Vec{} + 3.0 * step, q.q2) * (2.0 * step * step),
-          q.q3 * (6.0 * step * step * step)};
+template <typename Vec> constexpr double step_length = chains *lanes_of<Vec>; // D
+
+template <int degree, typename Vec> Differences<Vec> differences_of(const Shifted<Vec> &q, Vec c4) {
+  constexpr double D = step_length<Vec>;
+  const Vec step = Vec{} + D;
+  if constexpr (degree == 4) {
+    return {q.q0, mul_add(mul_add(mul_add(c4, step, q.q3), step, q.q2), step, q.q1) * D,
+            mul_add(q.q3, Vec{} + 3.0 * D, mul_add(c4, Vec{} + 7.0 * D * D, q.q2)) * (2.0 * D * D),
+            mul_add(c4, Vec{} + 6.0 * D, q.q3) * (6.0 * D * D * D)};
+  } else {
+    return {q.q0, mul_add(mul_add(q.q3, step, q.q2), step, q.q1) * D,
+            mul_add(q.q3, Vec{} + 3.0 * D, q.q2) * (2.0 * D * D), q.q3 * (6.0 * D * D * D)};
+  }
+}
+
+template <typename Vec> Vec fourth_of(const Model &model) {
+  constexpr double D = step_length<Vec>;
+  return Vec{} + model.c4 * (24.0 * D * D * D * D);
 }
 
 // The chain's next vector: each difference adds the next one, each sum rounded
-// once (by accumulate(), so that these sums may take the multiply-add pipes). The
-// kernel keeps the four apart, so that they stay in registers.
-template <bool cubic, typename Vec> void advance(Vec &p, Vec &first, Vec &second, Vec third) {
+// once (by accumulate(), so that these sums may take the multiply-add pipes; the
+// last, a plain addition, the adders'). The kernel keeps the four apart, so that
+// they stay in registers.
+template <int degree, typename Vec>
+void advance(Vec &p, Vec &first, Vec &second, Vec &third, Vec fourth) {
   p = accumulate(p, first);
   first = accumulate(first, second);
-  if constexpr (cubic) {
+  if constexpr (degree == 4) {
+    second = accumulate(second, third);
+    third = third + fourth;
+  } else if constexpr (degree == 3) {
     second = second + third;
   }
 }
@@ -138,7 +176,7 @@ template <typename Vec> struct Chains {
   Shifted<Vec> shifted[chains];
 };
 
-template <bool cubic, typename Vec>
+template <int degree, typename Vec>
 Chains<Vec> chains_from(const Model &model, std::int32_t first) {
   constexpr int lanes = lanes_of<Vec>;
   Vec lane_number{};
@@ -148,7 +186,7 @@ Chains<Vec> chains_from(const Model &model, std::int32_t first) {
   Chains<Vec> all; // every field set below: zeroing it first costs a call a few percent
   for (int c = 0; c < chains; ++c) {
     all.tau[c] = lane_number + (static_cast<double>(first + c * lanes) - model.centre);
-    all.shifted[c] = shifted_to<cubic>(model, all.tau[c]);
+    all.shifted[c] = shifted_to<degree>(model, all.tau[c]);
   }
   return all;
 }
@@ -186,7 +224,7 @@ template <typename Vec> Vec step_of(std::int32_t k) {
 // chain steps on to that vector's p̂, from where it last did so or from its start
 // (each chain's steps only go on, so all of that costs at most one more pass), and
 // the first pass's own test finds the undecided values.
-template <typename Vec, typename Bits, bool cubic, typename Exact>
+template <typename Vec, typename Bits, int degree, typename Exact>
 Units modelled_units(std::int32_t first, std::int32_t count, const Model &model, Exact exact) {
   constexpr int lanes = lanes_of<Vec>;
   constexpr int stretch = 32; // vectors, a multiple of chains
@@ -200,7 +238,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   const Vec limit = Vec{} + model.limit;
   const Vec recheck = Vec{} + (model.limit - apart);
   const Vec told = Vec{} + (0.5 - apart);
-  const Chains<Vec> start = chains_from<cubic, Vec>(model, first);
+  const Chains<Vec> start = chains_from<degree, Vec>(model, first);
   const auto &tau = start.tau;
   const auto &shifted = start.shifted;
   // The chains' current vectors and their differences, each in an array of its own.
@@ -208,8 +246,10 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   Vec first_at[chains];
   Vec second_at[chains];
   Vec third_at[chains];
+  const Vec c4 = Vec{} + model.c4;
+  const Vec fourth = fourth_of<Vec>(model);
   for (int c = 0; c < chains; ++c) {
-    const Differences<Vec> d = differences_of(shifted[c]);
+    const Differences<Vec> d = differences_of<degree>(shifted[c], c4);
     p_at[c] = d.p;
     first_at[c] = d.first;
     second_at[c] = d.second;
@@ -236,7 +276,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
         const Vec distance = off_nearest(p_at[c]);
         noted[c] = note_distance<Vec, Bits>(noted[c], distance, limit);
         distances[c] = accumulate(distances[c], distance);
-        advance<cubic>(p_at[c], first_at[c], second_at[c], third_at[c]);
+        advance<degree>(p_at[c], first_at[c], second_at[c], third_at[c], fourth);
       }
     }
     const Vec all_noted = merge_notes<Vec, Bits>(merge_notes<Vec, Bits>(noted[0], noted[1]),
@@ -248,7 +288,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
     for (int k = 0; k < vectors; ++k) {
       const int c = k % chains;
       const Vec s = step_of<Vec>(done / lanes + k);
-      Vec p = shifted_at<cubic>(shifted[c], s);
+      Vec p = shifted_at<degree>(shifted[c], c4, s);
       Vec distance = off_nearest(p);
       Vec magnitude = (Vec)((Bits)distance & magnitude_bits);
       auto undecided = ~(magnitude <= recheck);
@@ -259,11 +299,11 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
         // A value too near a half-integer: the first pass's own values, once more.
         const std::int32_t step = (done / lanes + k) / chains;
         if (again_at[c] < 0) {
-          again[c] = differences_of(shifted[c]);
+          again[c] = differences_of<degree>(shifted[c], c4);
           again_at[c] = 0;
         }
         for (; again_at[c] < step; ++again_at[c]) {
-          advance<cubic>(again[c].p, again[c].first, again[c].second, again[c].third);
+          advance<degree>(again[c].p, again[c].first, again[c].second, again[c].third, fourth);
         }
         p = again[c].p;
         distance = off_nearest(p);
@@ -306,31 +346,38 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
 // block_quantum) as modelled_units evaluates them: into values[0, count) the first
 // pass's p̂, into values[count, 2 count) the second pass's p̃. The kernel's own
 // arithmetic, for the tests of the model's bound.
-template <bool cubic, typename Vec>
+template <int degree, typename Vec>
 void modelled_values(const Model &model, std::int32_t first, std::int32_t count, double *values) {
   constexpr int lanes = lanes_of<Vec>;
-  const Chains<Vec> chain = chains_from<cubic, Vec>(model, first);
+  const Chains<Vec> chain = chains_from<degree, Vec>(model, first);
+  const Vec c4 = Vec{} + model.c4;
+  const Vec fourth = fourth_of<Vec>(model);
   Differences<Vec> at[chains];
   for (int c = 0; c < chains; ++c) {
-    at[c] = differences_of(chain.shifted[c]);
+    at[c] = differences_of<degree>(chain.shifted[c], c4);
   }
   for (std::int32_t k = 0; k < count / lanes; ++k) {
-    const Vec p = shifted_at<cubic>(chain.shifted[k % chains], step_of<Vec>(k));
+    const Vec p = shifted_at<degree>(chain.shifted[k % chains], c4, step_of<Vec>(k));
     Differences<Vec> &d = at[k % chains];
     for (int lane = 0; lane < lanes; ++lane) {
       values[k * lanes + lane] = d.p[lane];
       values[count + k * lanes + lane] = p[lane];
     }
-    advance<cubic>(d.p, d.first, d.second, d.third);
+    advance<degree>(d.p, d.first, d.second, d.third, fourth);
   }
 }
 
 template <typename Vec>
 void modelled_values(const Model &model, std::int32_t first, std::int32_t count, double *values) {
-  if (model.cubic) {
-    modelled_values<true, Vec>(model, first, count, values);
-  } else {
-    modelled_values<false, Vec>(model, first, count, values);
+  switch (model.degree) {
+  case 4:
+    modelled_values<4, Vec>(model, first, count, values);
+    break;
+  case 3:
+    modelled_values<3, Vec>(model, first, count, values);
+    break;
+  default:
+    modelled_values<2, Vec>(model, first, count, values);
   }
 }
 
@@ -351,9 +398,9 @@ double modelled_sample_sum(double a, double h, std::int32_t first, std::int32_t 
     const std::int32_t length = lesser(longest, count - done);
     const Model model = sample_model(a, h, start, length, unit);
     const Units part = !model.decides ? rounded_units<Vec, Bits>(a, h, start, length, unit)
-                       : model.cubic
-                           ? modelled_units<Vec, Bits, true>(start, length, model, exact)
-                           : modelled_units<Vec, Bits, false>(start, length, model, exact);
+                       : model.degree == 3
+                           ? modelled_units<Vec, Bits, 3>(start, length, model, exact)
+                           : modelled_units<Vec, Bits, 2>(start, length, model, exact);
     all.total += part.total;
     all.tie = all.tie || part.tie;
     done += length;

@@ -241,7 +241,7 @@ TEST_P(FastSum, ModelKernelMatchesTheDivisionKernel) {
     const int kind = k < from_sums ? 0 : 1;
     ties[kind] += std::isnan(divided) && model.decides ? 1 : 0;
     for (std::int32_t i = b.first; model.decides && i < b.first + length; ++i) {
-      const double p = model_at<true>(model, static_cast<double>(i) - model.centre);
+      const double p = model_at<3>(model, static_cast<double>(i) - model.centre);
       undecided[kind] += std::fabs(p - std::nearbyint(p)) > model.limit ? 1 : 0;
     }
   }
@@ -521,28 +521,33 @@ std::vector<Stretch> inverse_stretches() {
   // many, and segments as long as the remainder allows (so that the lowest
   // level's error nears the bound). Two levels qualify at each width, both near
   // the last top tried.
+  // Four for each degree of the inverse model: the quartic where the ends are
+  // not counted, the cubic where they are.
   const double unit = 0x1p-17;
-  for (int halving = 0; halving < 4; ++halving) {
-    const double h = std::ldexp(0x1p-21, -halving);
-    for (double top = std::floor(f(0.1) / unit); stretches.size() < 24 && top * unit > 2.0;
-         top -= 1.0) {
-      const InverseSegment segment =
-          inverse_segment(0.0, h, unit, top, longest_block, block_quantum, longest_block);
-      const Model &model = segment.model;
-      const double p = model_at<true>(model, -model.centre);
-      if (segment.levels == 0 || !model.decides ||
-          std::fabs(p - std::nearbyint(p)) <= model.limit) {
-        continue;
-      }
-      const double t_lowest = (top - (segment.levels - 1) - 0.5) * unit;
-      const double guess = std::nearbyint(p) + model.base;
-      // Where the stretch starts: the first sample at or below top's upper threshold.
-      const double first = samples_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
-      const double units_first = f(first * h) / unit;
-      if (samples_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
-          std::nearbyint(units_first) == top && std::fabs(units_first - top) != 0.5) {
-        const auto start = static_cast<std::int32_t>(first);
-        stretches.push_back({0.0, h, start, start + (1 << 20), unit});
+  for (const int degree : {3, 4}) {
+    const std::size_t enough = stretches.size() + 4;
+    for (int halving = 0; halving < 4; ++halving) {
+      const double h = std::ldexp(0x1p-21, -halving);
+      for (double top = std::floor(f(0.1) / unit); stretches.size() < enough && top * unit > 2.0;
+           top -= 1.0) {
+        const InverseSegment segment =
+            inverse_segment(degree, 0.0, h, unit, top, longest_block, block_quantum, longest_block);
+        const Model &model = segment.model;
+        const double p = model_at<4>(model, -model.centre);
+        if (segment.levels == 0 || !model.decides ||
+            std::fabs(p - std::nearbyint(p)) <= model.limit) {
+          continue;
+        }
+        const double t_lowest = (top - (segment.levels - 1) - 0.5) * unit;
+        const double guess = std::nearbyint(p) + model.base;
+        // Where the stretch starts: the first sample at or below top's upper threshold.
+        const double first = samples_end(0.0, h, 0.0, INT32_MAX, (top + 0.5) * unit, guess);
+        const double units_first = f(first * h) / unit;
+        if (samples_end(0.0, h, 0.0, INT32_MAX, t_lowest, guess) > guess &&
+            std::nearbyint(units_first) == top && std::fabs(units_first - top) != 0.5) {
+          const auto start = static_cast<std::int32_t>(first);
+          stretches.push_back({0.0, h, start, start + (1 << 20), unit});
+        }
       }
     }
   }
@@ -555,18 +560,20 @@ std::vector<Stretch> inverse_stretches() {
 // The level kernel with levels' ends placed by the inverse model and without:
 // where each run stops, its total must be the samples from first on, rounded to
 // multiples of the unit one by one, with no tie among them. The inverse models'
-// own decisions, replayed for each stretch's first segment, show that undecided
-// levels and ties were met, and segments whose end the model could not place;
+// own decisions, replayed for each stretch's first segment (cubic and quartic),
+// show that undecided levels and ties were met, and segments whose end the model
+// could not place;
 // and the levels' ends counted down to each depth, that every depth was counted,
 // and met undecided items and ties (and none the depth that one less leaves out).
 TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   const KernelSet kernels = GetParam().kernels;
-  long undecided = 0;
-  long ties = 0;
-  long by_model = 0;            // stretches whose first segment the inverse model decides
-  long reached = 0;             // samples that the runs with the inverse model totalled
-  long misplaced_ends = 0;      // first segments whose lowest level the model leaves
+  // By the inverse model's degree, 3 and 4:
+  long undecided[2] = {};
+  long ties[2] = {};
+  long by_model[2] = {};        // stretches whose first segment the inverse model decides
+  long misplaced_ends[2] = {};  // first segments whose lowest level the model leaves
                                 // undecided and its nearest whole number puts too early
+  long reached = 0;             // samples that the runs with the inverse model totalled
   CountTally tally_of[3] = {};  // what counting the ends met, by how deep it went
   CountTally tally_shallower{}; // and two depths asked for, one less everywhere
   for (const Stretch &s : inverse_stretches()) {
@@ -613,32 +620,38 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
       reached +=
           inverse_from == 0.0 && levels_from_span == 0.0 && depth == 0 ? run.end - s.first : 0;
     }
-    const InverseSegment segment =
-        inverse_segment(s.a, s.h, s.unit, level, longest_block, block_quantum, longest_block);
-    const std::int32_t L = segment.levels;
-    const Model &model = segment.model;
-    if (L == 0 || !model.decides) {
-      continue;
-    }
-    ++by_model;
-    for (std::int32_t i = 0; i < L; ++i) {
-      const double p = model_at<true>(model, i - model.centre);
-      const bool open = std::fabs(p - std::nearbyint(p)) > model.limit;
-      const double guess = std::nearbyint(p) + model.base;
-      const double t = (level - (L - 1) + i - 0.5) * s.unit;
-      const double end = samples_end(s.a, s.h, s.first, s.last, t, guess);
-      undecided += open ? 1 : 0;
-      ties += std::isnan(end) ? 1 : 0;
-      misplaced_ends += i == 0 && open && end > guess ? 1 : 0;
+    for (const int degree : {3, 4}) {
+      const auto k = static_cast<std::size_t>(degree - 3);
+      const InverseSegment segment = inverse_segment(degree, s.a, s.h, s.unit, level, longest_block,
+                                                     block_quantum, longest_block);
+      const std::int32_t L = segment.levels;
+      const Model &model = segment.model;
+      if (L == 0 || !model.decides) {
+        continue;
+      }
+      ++by_model[k];
+      for (std::int32_t i = 0; i < L; ++i) {
+        const double p = model_at<4>(model, i - model.centre);
+        const bool open = std::fabs(p - std::nearbyint(p)) > model.limit;
+        const double guess = std::nearbyint(p) + model.base;
+        const double t = (level - (L - 1) + i - 0.5) * s.unit;
+        const double end = samples_end(s.a, s.h, s.first, s.last, t, guess);
+        undecided[k] += open ? 1 : 0;
+        ties[k] += std::isnan(end) ? 1 : 0;
+        misplaced_ends[k] += i == 0 && open && end > guess ? 1 : 0;
+      }
     }
   }
-  std::printf("[          ] inverse model: %ld stretches, %ld samples totalled, %ld undecided "
-              "levels, %ld ties, %ld segments ending at a level the model puts too early\n",
-              by_model, reached, undecided, ties, misplaced_ends);
-  EXPECT_GT(by_model, 8);
-  EXPECT_GT(undecided, 0);
-  EXPECT_GT(ties, 0);
-  EXPECT_GE(misplaced_ends, 4);
+  std::printf("[          ] %ld samples totalled with the inverse model\n", reached);
+  for (std::size_t k = 0; k < 2; ++k) {
+    std::printf("[          ] degree %zu: %ld stretches, %ld undecided levels, %ld ties, %ld "
+                "segments ending at a level the model puts too early\n",
+                k + 3, by_model[k], undecided[k], ties[k], misplaced_ends[k]);
+    EXPECT_GT(by_model[k], 8) << "degree " << k + 3;
+    EXPECT_GT(undecided[k], 0) << "degree " << k + 3;
+    EXPECT_GT(ties[k], 0) << "degree " << k + 3;
+    EXPECT_GE(misplaced_ends[k], 4) << "degree " << k + 3;
+  }
   for (int deepest = 1; deepest <= 2; ++deepest) {
     expect_every_depth_met(tally_of[deepest], deepest, "levels' ends counted");
   }
@@ -699,8 +712,8 @@ Wide exact_sample(double a, double h, double i) {
 }
 
 Wide exact_polynomial(const Model &model, double t) {
-  Wide p{model.c3, 0.0};
-  for (const double c : {model.c2, model.c1, model.c0}) {
+  Wide p{model.c4, 0.0};
+  for (const double c : {model.c3, model.c2, model.c1, model.c0}) {
     p = plus(times(p, t), c);
   }
   return p;
@@ -874,8 +887,9 @@ void expect_totals_its_polynomial(const Model &model, std::int32_t L, const std:
   for (std::int32_t i = 0; i < L; ++i) {
     expected += std::nearbyint(truth(i));
   }
-  const Units all = model.cubic ? modelled_units<Double2, Bits2, true>(0, L, model, exact)
-                                : modelled_units<Double2, Bits2, false>(0, L, model, exact);
+  const Units all = model.degree == 4   ? modelled_units<Double2, Bits2, 4>(0, L, model, exact)
+                    : model.degree == 3 ? modelled_units<Double2, Bits2, 3>(0, L, model, exact)
+                                        : modelled_units<Double2, Bits2, 2>(0, L, model, exact);
   ASSERT_FALSE(all.tie) << what;
   EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected)) << what;
 }
@@ -883,26 +897,29 @@ void expect_totals_its_polynomial(const Model &model, std::int32_t L, const std:
 // The model kernel's two passes may round a value apart: p̂ (by differences) and p̃
 // (by Horner's rule) on either side of a half-integer. There the total must take
 // the first pass's whole number, which only that pass's own value gives. Models
-// that decide, with |p| near 2^28 (so that the passes' values differ in their last
-// bits), whose polynomial, in exact arithmetic, lies just above a half-integer at
+// that decide, with |p| near 2^28 or 2^26 (so that the passes' values differ in
+// their last bits), whose polynomial, in exact arithmetic, lies just above a half-integer at
 // one index (its value there, rounded to a double, is within 2^-25 of it, inside
-// the sampling part). Two lanes: the shortest step between a chain's vectors, so
-// the most steps.
+// the sampling part). Cubics and quartics, in turn. Two lanes: the shortest step
+// between a chain's vectors, so the most steps.
 TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
   constexpr std::int32_t L = 1024;
   std::mt19937 random(20261210);
   std::uniform_real_distribution<double> unit_interval(-1.0, 1.0);
   std::uniform_int_distribution<std::int32_t> any_index(0, L - 1);
-  long apart = 0; // values whose two passes round to different whole numbers
+  long apart[2] = {}; // values whose two passes round to different whole numbers, by degree
   std::vector<double> values(2 * static_cast<std::size_t>(L));
   for (int trial = 0; trial < 64; ++trial) {
     Model model{};
     model.centre = 0.5 * L;
+    model.degree = trial % 2 == 0 ? 3 : 4;
+    // The quartic's bound is wider: |p| near 2^26, so that its model decides.
+    const double slope = model.degree == 3 ? 0x1p18 : 0x1p16;
     model.c1 =
-        std::copysign(0x1p18, unit_interval(random)) * (1.0 + std::fabs(unit_interval(random)));
+        std::copysign(slope, unit_interval(random)) * (1.0 + std::fabs(unit_interval(random)));
     model.c2 = 0x1p-2 * unit_interval(random);
     model.c3 = 0x1p-12 * unit_interval(random);
-    model.cubic = true;
+    model.c4 = model.degree == 4 ? 0x1p-20 * unit_interval(random) : 0.0;
     const double t = any_index(random) - model.centre;
     const Wide p = exact_polynomial(model, t); // c0 = 0 so far
     const double above = std::nextafter(std::nearbyint(p.hi) + 0.5, __builtin_inf());
@@ -913,12 +930,14 @@ TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
     const double *first_pass = values.data();
     const double *second_pass = values.data() + L;
     for (std::int32_t i = 0; i < L; ++i) {
-      apart += std::nearbyint(first_pass[i]) != std::nearbyint(second_pass[i]) ? 1 : 0;
+      apart[model.degree - 3] += std::nearbyint(first_pass[i]) != std::nearbyint(second_pass[i]);
     }
     expect_totals_its_polynomial(model, L, "trial " + std::to_string(trial));
   }
-  std::printf("[          ] %ld values whose passes round apart\n", apart);
-  EXPECT_GT(apart, 8);
+  std::printf("[          ] %ld and %ld values whose passes round apart (cubics, quartics)\n",
+              apart[0], apart[1]);
+  EXPECT_GT(apart[0], 4);
+  EXPECT_GT(apart[1], 4);
 }
 
 // The first pass's drift, where every step's sum rounds the same way: a linear
@@ -996,7 +1015,10 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
     const double first = std::floor(std::fmin(0.5 * x / h, 2e9));
     places.push_back({x - first * h, h, x, std::ldexp(1.0, -fine(random)), false});
   }
-  double worst_approximation = 0.0;
+  // By degree, 3 and 4: against the approximation and evaluation parts, and the
+  // kernels' values against the polynomial's own, against the evaluation part.
+  double worst_approximation[2] = {0.0, 0.0};
+  double worst_evaluation[2] = {0.0, 0.0};
   double worst_sampling[2] = {0.0, 0.0}; // fine intervals, coarse
   long levels[2] = {0, 0};
   long not_positive = 0;
@@ -1006,57 +1028,71 @@ TEST(InverseModelBound, HoldsForEveryLevelOfManySegments) {
     const double h = place.h;
     const double unit = place.unit;
     const double top = std::nearbyint(f(place.x) / unit);
-    const InverseSegment segment =
-        inverse_segment(a, h, unit, top, longest_block, block_quantum, longest_block);
-    const std::int32_t L = segment.levels;
-    const double lowest = top - (L - 1);
-    const Model &model = segment.model;
-    if (L == 0 || !model.decides) {
-      continue;
-    }
-    not_positive += model.sampling > 0.0 && model.approximation > 0.0 ? 0 : 1;
-    const auto computed_values = kernel_values(model, 0, L);
-    for (std::int32_t i = 0; i < L; ++i) {
-      const Wide x = exact_inverse((lowest + i - 0.5) * unit);
-      const Wide from_a = plus(x, -a);
-      const double index = from_a.hi / h;
-      const Wide crossing = two_sum(index, (std::fma(-index, h, from_a.hi) + from_a.lo) / h);
-      const Wide V = plus(crossing, 0.5 - model.base);
-      for (const auto &values : computed_values) {
-        const double computed = values[static_cast<std::size_t>(i)];
-        worst_approximation =
-            std::max(worst_approximation,
-                     distance(V, Wide{computed, 0.0}) / (model.approximation + model.evaluation));
+    for (const int degree : {3, 4}) {
+      const auto d = static_cast<std::size_t>(degree - 3);
+      const InverseSegment segment =
+          inverse_segment(degree, a, h, unit, top, longest_block, block_quantum, longest_block);
+      const std::int32_t L = segment.levels;
+      const double lowest = top - (L - 1);
+      const Model &model = segment.model;
+      if (L == 0 || !model.decides) {
+        continue;
       }
-      const double j = std::ceil(crossing.hi);
-      for (const double k : {j - 1.0, j}) {
-        const double sample_point = a + k * h;
-        const Wide g = exact_sample(a, h, k);
-        const double slope = fall_of(sample_point);
-        const double shift = distance(Wide{integrand(sample_point), 0.0}, g) / (slope * h);
-        worst_sampling[kind] = std::max(worst_sampling[kind], shift / model.sampling);
+      not_positive +=
+          model.sampling > 0.0 && model.approximation > 0.0 && model.evaluation > 0.0 ? 0 : 1;
+      const auto computed_values = kernel_values(model, 0, L);
+      for (std::int32_t i = 0; i < L; ++i) {
+        const Wide x = exact_inverse((lowest + i - 0.5) * unit);
+        const Wide from_a = plus(x, -a);
+        const double index = from_a.hi / h;
+        const Wide crossing = two_sum(index, (std::fma(-index, h, from_a.hi) + from_a.lo) / h);
+        const Wide V = plus(crossing, 0.5 - model.base);
+        const Wide p = exact_polynomial(model, i - model.centre);
+        for (const auto &values : computed_values) {
+          const Wide computed{values[static_cast<std::size_t>(i)], 0.0};
+          worst_approximation[d] =
+              std::max(worst_approximation[d],
+                       distance(V, computed) / (model.approximation + model.evaluation));
+          worst_evaluation[d] =
+              std::max(worst_evaluation[d], distance(p, computed) / model.evaluation);
+        }
+        const double j = std::ceil(crossing.hi);
+        for (const double k : {j - 1.0, j}) {
+          const double sample_point = a + k * h;
+          const Wide g = exact_sample(a, h, k);
+          const double slope = fall_of(sample_point);
+          const double shift = distance(Wide{integrand(sample_point), 0.0}, g) / (slope * h);
+          worst_sampling[kind] = std::max(worst_sampling[kind], shift / model.sampling);
+        }
+        levels[kind] += degree == 4 ? 1 : 0;
       }
-      ++levels[kind];
     }
   }
-  std::printf("[          ] %ld and %ld levels (fine and coarse intervals): largest error %.3g "
-              "of the approximation and evaluation parts, sample shift %.3g and %.3g of δ\n",
-              levels[0], levels[1], worst_approximation, worst_sampling[0], worst_sampling[1]);
+  std::printf("[          ] %ld and %ld quartic levels (fine and coarse intervals); sample shift "
+              "%.3g and %.3g of δ\n",
+              levels[0], levels[1], worst_sampling[0], worst_sampling[1]);
   EXPECT_GT(levels[0], 100000);
   EXPECT_GT(levels[1], 50000);
   EXPECT_EQ(not_positive, 0);
-  EXPECT_LT(worst_approximation, 1.0);
   EXPECT_LT(worst_sampling[0], 1.0);
   EXPECT_LT(worst_sampling[1], 1.0);
-  // At the largest counts the remainder is the largest part, and at a segment's
-  // ends nearly reached: else the test does not visit where the bound is tightest.
-  EXPECT_GT(worst_approximation, 0.9);
+  for (std::size_t d = 0; d < 2; ++d) {
+    std::printf("[          ] degree %zu: largest error %.3g of the approximation and evaluation "
+                "parts, %.3g of the evaluation part\n",
+                d + 3, worst_approximation[d], worst_evaluation[d]);
+    EXPECT_LT(worst_approximation[d], 1.0) << "degree " << d + 3;
+    EXPECT_LT(worst_evaluation[d], 1.0) << "degree " << d + 3;
+    // At the largest counts the remainder is the largest part, and at a segment's
+    // ends nearly reached: else the test does not visit where the bound is tightest.
+    EXPECT_GT(worst_approximation[d], 0.9) << "degree " << d + 3;
+  }
 }
 
 // The inverse model's segment, searched up or down from any likely length, is the
 // one that trying the longest first and halving would choose, with the same
 // model: over counts and units where segments are the longest, shorter or none,
-// for every longest and likely length (and none) and three shortest (and NaN).
+// for every longest and likely length (and none) and three shortest (and NaN);
+// cubics and quartics in turn.
 TEST(InverseModelBound, SegmentIsTheLongestWithinTheTarget) {
   std::mt19937 random(20261213);
   std::uniform_real_distribution<double> log_x(std::log2(inverse_reach), 0.0);
@@ -1069,31 +1105,33 @@ TEST(InverseModelBound, SegmentIsTheLongestWithinTheTarget) {
     const double unit = std::ldexp(1.0, -fine(random));
     const double top = std::nearbyint(f(std::exp2(log_x(random))) / unit);
     const double x_near = crossing((top - 0.5) * unit) * (1.0 - 0x1p-20);
+    const int degree = 3 + k % 2;
     for (std::int32_t longest = block_quantum; longest <= longest_block; longest *= 2) {
       for (const double shortest : {64.0, 256.0, std::nan("")}) {
         std::int32_t expected = 0;
         Model model{};
         for (std::int32_t L = longest; L >= block_quantum && L >= shortest; L /= 2) {
           const double x_far = crossing((top - (L - 1) - 0.5) * unit) * (1.0 + 0x1p-20);
-          const double e = inverse_remainder(x_near, x_far, 0.5 * L * unit, h);
+          const double e = inverse_remainder(degree, x_near, x_far, 0.5 * L * unit, h);
           if (L <= top && e <= inverse_remainder_target) {
             expected = L;
-            model = level_model(0.0, h, unit, top - (L - 1), L, x_near, x_far, e);
+            model = level_model(degree, 0.0, h, unit, top - (L - 1), L, x_near, x_far, e);
             break;
           }
         }
         for (std::int32_t likely = 0; likely <= longest_block;
              likely = likely == 0 ? block_quantum : 2 * likely) {
           const InverseSegment chosen =
-              inverse_segment(0.0, h, unit, top, longest, shortest, likely);
+              inverse_segment(degree, 0.0, h, unit, top, longest, shortest, likely);
           // The same length, and the same model: its remainder and far crossing.
           EXPECT_TRUE(chosen.levels == expected && chosen.model.c3 == model.c3 &&
+                      chosen.model.c4 == model.c4 && chosen.model.degree == model.degree &&
                       chosen.model.approximation == model.approximation &&
                       chosen.model.sampling == model.sampling &&
                       chosen.model.decides == model.decides)
-              << "h=" << h << " unit=" << unit << " top=" << top << " longest=" << longest
-              << " shortest=" << shortest << " likely=" << likely << ": " << chosen.levels
-              << " levels, not " << expected;
+              << "degree " << degree << " h=" << h << " unit=" << unit << " top=" << top
+              << " longest=" << longest << " shortest=" << shortest << " likely=" << likely << ": "
+              << chosen.levels << " levels, not " << expected;
         }
         ++(expected == 0 ? none : lengths[expected == longest ? 0 : 1]);
       }
@@ -1174,7 +1212,7 @@ void measure_inverse(Count &count, int d, InverseFound &found) {
       }
     }
     for (std::int32_t i = 0; i < L; ++i) {
-      const double p = model_at<true>(model, i - model.centre);
+      const double p = model_at<3>(model, i - model.centre);
       const Wide tau = exact_crossing(lv, nu0 + i - 0.5, p + model.base - 0.5);
       // The level's true end, from the truths of depth d, less its centre.
       const double end = level_end(count, d, nu0 + i, std::nearbyint(tau.hi) + D.model.centre);
@@ -1224,7 +1262,7 @@ TEST(CubicInverseBound, HoldsForEveryLevelAtBothDepths) {
       const double unit = unit_near(0.0, h, first);
       const double top = std::nearbyint(f((first + 1) * h) / unit);
       const InverseSegment segment =
-          inverse_segment(0.0, h, unit, top, longest_block, block_quantum, longest_block);
+          inverse_segment(3, 0.0, h, unit, top, longest_block, block_quantum, longest_block);
       Count count{};
       count.a = 0.0;
       count.h = h;
