@@ -283,7 +283,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   double units = 0.0;   // the rounded samples before start, in units
   double top = level;   // the batch's highest level
   int batch_chains = most_chains;
-  Guesses now = guesses_below(top, a, width, unit, most_levels);
+  Guesses now{};                        // the guesses below top, worked out once a batch needs them
+  bool guessed = false;                 // (at the start and after a segment by the model)
   int model_rests = 0;                  // batches to go before the inverse model is tried again
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   int count_rests = 0;                  // segments to go before their ends are counted again
@@ -316,7 +317,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         }
         top -= step.levels;
         start = step.stop;
-        now = guesses_below(top, a, width, unit, most_levels);
+        guessed = false;
         continue;
       }
       if (step.fitting > 0) { // at most that long, at once
@@ -328,6 +329,10 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       segment = longest_block;
     }
     // The next batch's guesses, worked out while this batch's vectors run.
+    if (!guessed) {
+      now = guesses_below(top, a, width, unit, most_levels);
+      guessed = true;
+    }
     const Guesses next = guesses_below(top - most_levels, a, width, unit, most_levels);
     const double batch = batch_chains * lanes;
     Vec j[most_chains]; // the guesses, then where each level's samples end
