@@ -121,10 +121,14 @@ template <typename Vec, typename Bits>
 LevelsByModel levels_by_model(double a, double h, double unit, double first, double last,
                               double top, double start, double room, std::int32_t longest,
                               double shortest, std::int32_t likely, int depth, CountTally *tally) {
-  // Counting takes the cubic (count_kernel.h); the model kernel alone, the quartic,
-  // whose segments are longer.
+  // Counting takes the cubic (count_kernel.h); the model kernel alone, with eight
+  // lanes, the quartic, whose segments are about four times as long. Its extra
+  // addition a vector pays where additions share the multiply-add pipes (AVX-512,
+  // model_kernel.h); with four lanes, on Zen 4, it cost 3 to 4% more from
+  // N = 5e8 to 1e9.
+  const int degree = depth > 0 || lanes_of<Vec> < 8 ? 3 : 4;
   const InverseSegment segment =
-      inverse_segment(depth > 0 ? 3 : 4, a, h, unit, top, longest, shortest, likely);
+      inverse_segment(degree, a, h, unit, top, longest, shortest, likely);
   const Model &model = segment.model;
   if (segment.levels == 0 || !model.decides) {
     return {0.0, 0.0, 0.0, false, 0};
@@ -160,7 +164,8 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
       }
       return guess;
     };
-    const Units units = modelled_units<Vec, Bits, 4>(0, L, model, exact);
+    const Units units = degree == 4 ? modelled_units<Vec, Bits, 4>(0, L, model, exact)
+                                    : modelled_units<Vec, Bits, 3>(0, L, model, exact);
     ends = {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
   }
   if (ends.how != Counted::whole) {
