@@ -482,6 +482,26 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
   }
 }
 
+// Where level sums stopped short (a tie, the binade's top), blocks take the
+// samples past where they stopped, and 4096 at least, but never beyond the last
+// sample: near the largest count too, where i + 4096 would not fit in 32 bits.
+TEST(Chooser, BlocksTakeOverPastWhereLevelSumsStopped) {
+  const Tuning tuning{0.0, 2.0, 64.0, INFINITY, INFINITY, 0, INFINITY};
+  const struct {
+    std::int32_t n, i, until, end;
+  } cases[] = {{1 << 30, 1 << 29, (1 << 29) + 100, (1 << 29) + 4096},
+               {1 << 30, 1 << 29, (1 << 29) + 10000, (1 << 29) + 10000},
+               {INT32_MAX, INT32_MAX - 1000, INT32_MAX - 900, INT32_MAX},
+               {INT32_MAX, INT32_MAX - 5000, INT32_MAX - 4000, INT32_MAX - 904}};
+  for (const auto &[n, i, until, end] : cases) {
+    const double h = interval_width(0.0, 1.0, n);
+    const Step step =
+        choose_strategy(0.0, h, n, {{i, sum_near(0.0, h, i)}, Stop::tie_or_top, until}, tuning);
+    EXPECT_NE(step.strategy, Strategy::levels) << "n=" << n << " i=" << i;
+    EXPECT_EQ(step.end, end) << "n=" << n << " i=" << i;
+  }
+}
+
 // A stretch of samples for a level kernel, which never increase: a >= 0, h > 0,
 // from `first` to `last`, with the sum's unit.
 struct Stretch {
