@@ -426,9 +426,13 @@ double counted_sample_sum(double a, double h, std::int32_t first, std::int32_t c
 // The sum of the levels' ends j_l, l = lowest, ..., lowest + L - 1, among the
 // samples (first, last], which the inverse model `model` holds, for level sums:
 // by the model kernel, or counted by levels down to `deepest` depths below them.
+// Not counted for a quartic model.
 template <typename Vec, typename Bits>
 Total counted_level_ends(double a, double h, double unit, double first, double last, double lowest,
                          const Model &model, std::int32_t L, int deepest, CountTally *tally) {
+  if (model.degree > 3) { // the levels below rest on a cubic (cubic_inverse.h)
+    return {0, Counted::not_counted};
+  }
   Count state; // each field set before it is read: zeroing it all costs more
   state.tally = tally;
   state.a = a;

@@ -52,8 +52,8 @@
 // q or a difference, is a sum of terms |c_k| |tau|^j D^m times whole numbers, and
 // lies within 12 * 2^-53 of the same sum taken over the terms' magnitudes: at
 // most 8 roundings in the q's (four multiply-adds, or three and the rounded 3 c3
-// or 6 c4) and 4 more in a difference (multiply-adds whose products by D, 3D, 6D
-// or 7D^2 round, then scaling by 2D^2 or 6D^3, which rounds). Forward differences
+// or 6 c4) and 4 more in a difference (multiply-adds whose products by 3D, 6D or
+// 7D^2 round, by D not, then scaling by 2D^2 or 6D^3, which rounds). Forward differences
 // carry these to p(tau + nD) = Σ_j C(n, j) Δ^j, and the same sum over the
 // magnitudes is Σ |c_k| (|tau| + nD)^k <= Σ |c_k| (3T)^k <= 81 R: so they move p̂
 // by at most 12 * 81 * 2^-53 R < 2^-43 R. The steps' roundings add 2^-53 of |p|
@@ -76,7 +76,7 @@
 // number. Σ p̂ lies within L e_eval of the polynomial's own sum
 // P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 + c4 Σt^4 over t = -T, ..., T - 1, whose
 // power sums (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers
-// below 2^53, but for Σt^4 (up to 2^66), which rounds three times. P as computed
+// below 2^53, but for Σt^4 (up to 2^64), which rounds three times. P as computed
 // has up to five products, each inexact where L is not a power of two, and four
 // sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1) T^2 |c2|,
 // T^3 |c3| and Σt^4 |c4| <= L T^4 |c4|, total at most L R; so the products err by
@@ -154,7 +154,10 @@ inline Model certified(Model model, std::int32_t L, double sampling, double appr
   }
   model.error = (model.sampling + model.approximation + model.evaluation) * (1.0 + 0x1p-40);
   model.limit = 0.5 - std::ceil(greater(model.error, 0x1p-40) * 0x1p40) * 0x1p-40; // exact
-  model.decides = holds && model.error <= 0x1p-5 && L * model.evaluation < 0x1p-4 && L * R < 0x1p40;
+  // L e_eval < 2^-4 and L R < 2^40; below the quartic, as L (T + 256) R < 2^48.
+  const bool short_enough = model.degree < 4 ? L * (T + 256.0) * R < 0x1p48
+                                             : L * model.evaluation < 0x1p-4 && L * R < 0x1p40;
+  model.decides = holds && model.error <= 0x1p-5 && short_enough;
   model.total = model_total(model, L);
   return model;
 }
