@@ -136,8 +136,9 @@ inline double inverse_remainder(int degree, double x_near, double x_far, double 
 }
 
 // The inverse model of the given degree (3 or 4) for the L levels from `lowest`
-// up (see above), with t = l - lowest - T: the kernel's index i is l - lowest. x_near and x_far are
-// the segment's widened crossings, and e_taylor their remainder bound.
+// up (see above), with t = l - lowest - T: the kernel's index i is l - lowest.
+// x_near and x_far are the segment's widened crossings, and e_taylor their
+// remainder bound.
 inline Model level_model(int degree, double a, double h, double u, double lowest, std::int32_t L,
                          double x_near, double x_far, double e_taylor) {
   Model model{};
@@ -210,11 +211,12 @@ struct InverseSegment {
 // The lengths that keep within the target and within top are closed downwards:
 // the remainder as computed at 2L is at least 16 times its value at L, 32 for the
 // quartic (r^4 or r^5 grows by exactly that, and every other factor, rounded
-// monotonely, only grows as the far crossing moves out). So the search may start anywhere: from
-// `likely` (a power of two up to longest; segments change slowly, so the last one's length), up
-// while the next length keeps within the target, else down until one does. Going up is tried only
-// where the remainder is within a sixteenth (a 32nd) of the target: mostly it is not, and the
-// choice takes one try.
+// monotonely, only grows as the far crossing moves out). So the search may start
+// anywhere: from `likely` (a power of two up to longest; segments change slowly,
+// so the last one's length), up while the next length keeps within the target,
+// else down until one does. Going up is tried only where the remainder is within
+// a sixteenth (a 32nd) of the target: mostly it is not, and the choice takes one
+// try.
 inline InverseSegment inverse_segment(int degree, double a, double h, double u, double top,
                                       std::int32_t longest, double shortest, std::int32_t likely) {
   const double x_near = crossing((top - 0.5) * u) * (1.0 - 0x1p-20);

@@ -12,13 +12,13 @@
 //
 // Symbols, here and in the code: u the unit, a power of two; L the segment's
 // length, a multiple of 64 up to 2^14; T = L/2, so that |t| <= T; R = |c0| +
-// T (|c1| + T (|c2| + T (|c3| + T |c4|))), a bound on |p|. Every bound counts a rounding as
-// at most 2^-53 of its result, to first order; the terms left out (products of two
-// or more 2^-53s) and the bound's own arithmetic, on non-negative terms, add less
-// than 2^-46 of it, so e is the sum of the parts times 1 + 2^-40, rounded up to a
-// whole number of 2^-40s (at least one), which also makes 1/2 - e an exact double:
-// both are multiples of 2^-40 below 1. (Rounding up to a power of two would leave
-// up to twice as many values undecided.)
+// T (|c1| + T (|c2| + T (|c3| + T |c4|))), a bound on |p|. Every bound counts a
+// rounding as at most 2^-53 of its result, to first order; the terms left out
+// (products of two or more 2^-53s) and the bound's own arithmetic, on non-negative
+// terms, add less than 2^-46 of it, so e is the sum of the parts times 1 + 2^-40,
+// rounded up to a whole number of 2^-40s (at least one), which also makes 1/2 - e
+// an exact double: both are multiples of 2^-40 below 1. (Rounding up to a power of
+// two would leave up to twice as many values undecided.)
 //
 // [e_eval] The evaluation. The kernel steps through the values in chains: a chain
 // holds one vector's lanes tau (|tau| <= T) and moves by D = chains * lanes >= 8
@@ -97,8 +97,9 @@
 #include <cstdint>
 
 // A segment's model (see the top of this file). A plain aggregate with external
-// linkage, unlike the functions here, so that a kernel set can take one (kernels.h). The kernel
-// leaves out the coefficients above the degree. The bound's parts are kept apart for the tests.
+// linkage, unlike the functions here, so that a kernel set can take one
+// (kernels.h). The kernel leaves out the coefficients above the degree. The
+// bound's parts are kept apart for the tests.
 struct Model {
   double centre;
   double base;

@@ -132,10 +132,8 @@ template <int degree, typename Vec> Vec shifted_at(const Shifted<Vec> &q, Vec c4
 // Below the quartic, the third is constant too; for the quadratic, the second.
 template <typename Vec> struct Differences { Vec p, first, second, third; };
 
-template <typename Vec> constexpr double step_length = chains *lanes_of<Vec>; // D
-
 template <int degree, typename Vec> Differences<Vec> differences_of(const Shifted<Vec> &q, Vec c4) {
-  constexpr double D = step_length<Vec>;
+  constexpr double D = chains * lanes_of<Vec>;
   const Vec step = Vec{} + D;
   if constexpr (degree == 4) {
     return {q.q0, mul_add(mul_add(mul_add(c4, step, q.q3), step, q.q2), step, q.q1) * D,
@@ -148,7 +146,7 @@ template <int degree, typename Vec> Differences<Vec> differences_of(const Shifte
 }
 
 template <typename Vec> Vec fourth_of(const Model &model) {
-  constexpr double D = step_length<Vec>;
+  constexpr double D = chains * lanes_of<Vec>;
   return Vec{} + model.c4 * (24.0 * D * D * D * D);
 }
 
