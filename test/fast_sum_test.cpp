@@ -950,7 +950,8 @@ TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
     const double *first_pass = values.data();
     const double *second_pass = values.data() + L;
     for (std::int32_t i = 0; i < L; ++i) {
-      apart[model.degree - 3] += std::nearbyint(first_pass[i]) != std::nearbyint(second_pass[i]);
+      apart[model.degree - 3] +=
+          std::nearbyint(first_pass[i]) != std::nearbyint(second_pass[i]) ? 1 : 0;
     }
     expect_totals_its_polynomial(model, L, "trial " + std::to_string(trial));
   }
