@@ -210,9 +210,7 @@ template <typename Vec, typename Bits> Total count_each(Count &count, int d) {
     count.tally->items[d] += D.count;
   }
   const auto first = static_cast<std::int32_t>(D.first);
-  const Units units = D.model.degree == 3
-                          ? modelled_units<Vec, Bits, 3>(first, D.count, D.model, exact)
-                          : modelled_units<Vec, Bits, 2>(first, D.count, D.model, exact);
+  const Units units = modelled_units_of<Vec, Bits>(first, D.count, D.model, exact);
   return {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
 }
 

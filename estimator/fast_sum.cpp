@@ -27,8 +27,9 @@ namespace {
 
 // Blocks take stretches of this many samples before the choice is made again;
 // where level sums stopped early (at a tie, the binade's top, or where levels
-// grew sparse), past where they stopped and this many at least, which lets level sums resume sooner
-// at the largest counts (2 to 3% faster from N = 1e9 on Zen 4 than after 2^14).
+// grew sparse), past where they stopped and this many at least, which lets level
+// sums resume sooner at the largest counts (2 to 3% faster from N = 1e9 on Zen 4
+// than after 2^14).
 constexpr std::int32_t stretch_between_choices = 1 << 14;
 constexpr std::int32_t stretch_after_levels = 1 << 12;
 

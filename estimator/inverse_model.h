@@ -110,6 +110,15 @@ constexpr double inverse_remainder_target = 0x1p-14;
 // itself for a threshold y (see [e_centre]).
 inline double crossing(double y) { return std::sqrt((4.0 - y) / y); }
 
+// The largest magnitude of rising(x^2) - falling(x^2) for x from x_near to x_far,
+// each term rising with x (see [e_taylor]), with 2^-48 of the terms at x_far for
+// the roundings of the differences.
+template <typename Rising, typename Falling>
+double largest_difference(Rising rising, Falling falling, double near2, double far2) {
+  return greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
+         0x1p-48 * (rising(far2) + falling(far2));
+}
+
 // [e_taylor] The bound on the remainder after the given degree (3 or 4), in
 // indices, for crossings from x_near to x_far and levels within r of the centre
 // (in threshold).
@@ -121,17 +130,16 @@ inline double inverse_remainder(int degree, double x_near, double x_far, double 
   const double x7 = near2 * near2 * near2 * x_near;
   const double r4 = r * r * r * r;
   if (degree == 3) {
-    const auto rising = [](double x2) { return (35.0 * x2 * x2 + 9.0) * x2; }; // 35x^6 + 9x^2
-    const auto falling = [](double x2) { return 15.0 * x2 * x2 + 5.0; };       // 15x^4 + 5
-    const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
-                        0x1p-48 * (rising(far2) + falling(far2));
+    const double most =
+        largest_difference([](double x2) { return (35.0 * x2 * x2 + 9.0) * x2; }, // 35x^6 + 9x^2
+                           [](double x2) { return 15.0 * x2 * x2 + 5.0; },        // 15x^4 + 5
+                           near2, far2);
     return q5 * most / (32768.0 * x7) * r4 / h * (1.0 + 0x1p-40);
   }
-  // 63x^8 + 18x^4 + 7 and 28x^6 + 12x^2
-  const auto rising = [](double x2) { return (63.0 * x2 * x2 + 18.0) * (x2 * x2) + 7.0; };
-  const auto falling = [](double x2) { return (28.0 * x2 * x2 + 12.0) * x2; };
-  const double most = greater(rising(far2) - falling(near2), falling(far2) - rising(near2)) +
-                      0x1p-48 * (rising(far2) + falling(far2));
+  const double most = largest_difference(
+      [](double x2) { return (63.0 * x2 * x2 + 18.0) * (x2 * x2) + 7.0; }, // 63x^8 + 18x^4 + 7
+      [](double x2) { return (28.0 * x2 * x2 + 12.0) * x2; },              // 28x^6 + 12x^2
+      near2, far2);
   return q5 * q * most / (262144.0 * x7 * near2) * (r4 * r) / h * (1.0 + 0x1p-40);
 }
 

@@ -164,8 +164,7 @@ LevelsByModel levels_by_model(double a, double h, double unit, double first, dou
       }
       return guess;
     };
-    const Units units = degree == 4 ? modelled_units<Vec, Bits, 4>(0, L, model, exact)
-                                    : modelled_units<Vec, Bits, 3>(0, L, model, exact);
+    const Units units = modelled_units_of<Vec, Bits>(0, L, model, exact);
     ends = {static_cast<std::int64_t>(units.total), units.tie ? Counted::tie : Counted::whole};
   }
   if (ends.how != Counted::whole) {

@@ -53,10 +53,10 @@
 // lies within 12 * 2^-53 of the same sum taken over the terms' magnitudes: at
 // most 8 roundings in the q's (four multiply-adds, or three and the rounded 3 c3
 // or 6 c4) and 4 more in a difference (multiply-adds whose products by 3D, 6D or
-// 7D^2 round, by D not, then scaling by 2D^2 or 6D^3, which rounds). Forward differences
-// carry these to p(tau + nD) = Σ_j C(n, j) Δ^j, and the same sum over the
-// magnitudes is Σ |c_k| (|tau| + nD)^k <= Σ |c_k| (3T)^k <= 81 R: so they move p̂
-// by at most 12 * 81 * 2^-53 R < 2^-43 R. The steps' roundings add 2^-53 of |p|
+// 7D^2 round, by D not, then scaling by 2D^2 or 6D^3, which rounds). Forward
+// differences carry these to p(tau + nD) = Σ_j C(n, j) Δ^j, and the same sum over
+// the magnitudes is Σ |c_k| (|tau| + nD)^k <= Σ |c_k| (3T)^k <= 81 R: so they move
+// p̂ by at most 12 * 81 * 2^-53 R < 2^-43 R. The steps' roundings add 2^-53 of |p|
 // <= R per step, of |A| <= D S1 per step and pair, of |B| <= D^2 S2 per three and
 // of |C| <= D^3 S3 per four, now with S1 = |c1| + 2T |c2| + 3T^2 |c3| + 4T^3 |c4|,
 // S2 = 2 |c2| + 6T |c3| + 12T^2 |c4| and S3 = 6 |c3| + 24T |c4| >= |p'''|: with

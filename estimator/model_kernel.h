@@ -228,6 +228,7 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   constexpr int stretch = 32; // vectors, a multiple of chains
   static_assert(block_quantum % (chains * lanes) == 0 && stretch % chains == 0,
                 "blocks and stretches are whole rounds of chains");
+  static_assert(degree >= 2 && degree <= 4, "a quadratic, cubic or quartic");
   if (count % (chains * lanes) != 0) {
     return {0, true};
   }
@@ -340,6 +341,19 @@ Units modelled_units(std::int32_t first, std::int32_t count, const Model &model,
   return all;
 }
 
+// modelled_units() at the model's own degree.
+template <typename Vec, typename Bits, typename Exact>
+Units modelled_units_of(std::int32_t first, std::int32_t count, const Model &model, Exact exact) {
+  switch (model.degree) {
+  case 4:
+    return modelled_units<Vec, Bits, 4>(first, count, model, exact);
+  case 3:
+    return modelled_units<Vec, Bits, 3>(first, count, model, exact);
+  default:
+    return modelled_units<Vec, Bits, 2>(first, count, model, exact);
+  }
+}
+
 // The model's values at i = first, ..., first + count - 1 (count a multiple of
 // block_quantum) as modelled_units evaluates them: into values[0, count) the first
 // pass's p̂, into values[count, 2 count) the second pass's p̃. The kernel's own
@@ -396,9 +410,7 @@ double modelled_sample_sum(double a, double h, std::int32_t first, std::int32_t 
     const std::int32_t length = lesser(longest, count - done);
     const Model model = sample_model(a, h, start, length, unit);
     const Units part = !model.decides ? rounded_units<Vec, Bits>(a, h, start, length, unit)
-                       : model.degree == 3
-                           ? modelled_units<Vec, Bits, 3>(start, length, model, exact)
-                           : modelled_units<Vec, Bits, 2>(start, length, model, exact);
+                                      : modelled_units_of<Vec, Bits>(start, length, model, exact);
     all.total += part.total;
     all.tie = all.tie || part.tie;
     done += length;

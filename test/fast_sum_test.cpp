@@ -330,12 +330,11 @@ TEST(ModelKernel, TotalsValuesOfEitherSignInWholeRoundsOfChains) {
     for (std::int32_t i = 0; i < L; ++i) {
       expected += std::nearbyint(base + 0.125 + 0.25 * (i - model.centre));
     }
-    const Units all = modelled_units<Double2, Bits2, false>(0, L, model, exact);
+    const Units all = modelled_units_of<Double2, Bits2>(0, L, model, exact);
     EXPECT_FALSE(all.tie) << "base " << base;
     EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected))
         << "base " << base;
-    EXPECT_TRUE((modelled_units<Double2, Bits2, false>(0, 36, model, exact).tie))
-        << "base " << base;
+    EXPECT_TRUE((modelled_units_of<Double2, Bits2>(0, 36, model, exact).tie)) << "base " << base;
   }
 }
 
@@ -791,8 +790,8 @@ std::vector<Block> near_zero_segments(std::mt19937 &random) {
   return segments;
 }
 
-// Segments where the evaluation's part of the bound, 2^-52 (T + 256) R, is the largest: a
-// large unit (a sum near 2^50 or beyond), so that the sample's and the
+// Segments where the evaluation's part of the bound, 2^-52 (T + 256) R, is the
+// largest: a large unit (a sum near 2^50 or beyond), so that the sample's and the
 // coefficients' roundings are small in units, and a short reach |h| T, so that
 // the Taylor remainder is too.
 std::vector<Block> evaluation_segments(std::mt19937 &random) {
@@ -907,9 +906,7 @@ void expect_totals_its_polynomial(const Model &model, std::int32_t L, const std:
   for (std::int32_t i = 0; i < L; ++i) {
     expected += std::nearbyint(truth(i));
   }
-  const Units all = model.degree == 4   ? modelled_units<Double2, Bits2, 4>(0, L, model, exact)
-                    : model.degree == 3 ? modelled_units<Double2, Bits2, 3>(0, L, model, exact)
-                                        : modelled_units<Double2, Bits2, 2>(0, L, model, exact);
+  const Units all = modelled_units_of<Double2, Bits2>(0, L, model, exact);
   ASSERT_FALSE(all.tie) << what;
   EXPECT_EQ(static_cast<std::int64_t>(all.total), static_cast<std::int64_t>(expected)) << what;
 }
@@ -918,10 +915,10 @@ void expect_totals_its_polynomial(const Model &model, std::int32_t L, const std:
 // (by Horner's rule) on either side of a half-integer. There the total must take
 // the first pass's whole number, which only that pass's own value gives. Models
 // that decide, with |p| near 2^28 or 2^26 (so that the passes' values differ in
-// their last bits), whose polynomial, in exact arithmetic, lies just above a half-integer at
-// one index (its value there, rounded to a double, is within 2^-25 of it, inside
-// the sampling part). Cubics and quartics, in turn. Two lanes: the shortest step
-// between a chain's vectors, so the most steps.
+// their last bits), whose polynomial, in exact arithmetic, lies just above a
+// half-integer at one index (its value there, rounded to a double, is within
+// 2^-25 of it, inside the sampling part). Cubics and quartics, in turn. Two lanes: the shortest
+// step between a chain's vectors, so the most steps.
 TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
   constexpr std::int32_t L = 1024;
   std::mt19937 random(20261210);
