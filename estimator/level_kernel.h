@@ -256,7 +256,8 @@ double batch_total(const Vec *j, int vectors, double top, double start, double m
 
 // The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
 // It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
-// time (one, to narrow down a batch with a tie or the binade's top). For each
+// time (fewer, halved until one, to narrow down a batch with a tie or the binade's
+// top: the first part passes, and the rest holds what failed). For each
 // level l with threshold t = (l - 1/2) * unit it locates j_l, the first index with
 // f(a + j*h) <= t: it guesses j_l from where the real integrand crosses t, and
 // keeps the guess where the exact samples show f(a + (j-1)*h) > t > f(a + j*h);
@@ -287,9 +288,10 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
   double units = 0.0;   // the rounded samples before start, in units
   double top = level;   // the batch's highest level
   int batch_chains = most_chains;
-  Guesses now{};                        // the guesses below top, worked out once a batch needs them
-  bool guessed = false;                 // (at the start and after a segment by the model)
-  int model_rests = 0;                  // batches to go before the inverse model is tried again
+  int fails_within = 0; // vectors from start that hold a tie or reach the room (0: none known)
+  Guesses now{};        // the guesses below top, worked out once a batch needs them
+  bool guessed = false; // (at the start and after a segment by the model)
+  int model_rests = 0;  // batches to go before the inverse model is tried again
   std::int32_t segment = longest_block; // the inverse model's last segment, in levels
   int count_rests = 0;                  // segments to go before their ends are counted again
   int count_rest = 8;                   // how long the next rest lasts
@@ -345,8 +347,9 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
     const double stop = j[batch_chains - 1][lanes - 1];
     const double total = batch_total(j, batch_chains, top, start, now.m, lowered);
     if (any_lane(tie) || !(units + total < room)) {
-      if (batch_chains > 1) { // narrow it down to one vector of levels
-        batch_chains = 1;
+      if (batch_chains > 1) { // narrow it down: its first half
+        fails_within = batch_chains;
+        batch_chains /= 2;
         continue;
       }
       return {static_cast<std::int32_t>(start), units, Stop::tie_or_top,
@@ -361,8 +364,11 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
       return {end, units, Stop::sparse, end};
     }
     top -= batch;
+    // A batch of levels holds a tie or reaches the room once an earlier part does:
+    // after a narrowed batch passed, the first half of the rest that failed.
+    fails_within = greater(fails_within - batch_chains, 0);
     now = batch_chains == most_chains ? next : guesses_below(top, a, width, unit, most_levels);
-    batch_chains = most_chains;
+    batch_chains = fails_within > 0 ? greater(fails_within / 2, 1) : most_chains;
     start = stop;
   }
 }

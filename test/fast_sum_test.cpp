@@ -593,6 +593,7 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
   long misplaced_ends[2] = {};  // first segments whose lowest level the model leaves
                                 // undecided and its nearest whole number puts too early
   long reached = 0;             // samples that the runs with the inverse model totalled
+  long stops_short = 0;         // runs that stopped at a tie or the room
   CountTally tally_of[3] = {};  // what counting the ends met, by how deep it went
   CountTally tally_shallower{}; // and two depths asked for, one less everywhere
   for (const Stretch &s : inverse_stretches()) {
@@ -636,6 +637,24 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
       EXPECT_EQ(run.units, rounded) << "inverse from " << inverse_from << ", a=" << s.a
                                     << " h=" << s.h << " first=" << s.first << " unit=" << s.unit;
       EXPECT_FALSE(tie) << "a=" << s.a << " h=" << s.h << " first=" << s.first;
+      if (run.why == Stop::tie_or_top) {
+        // Narrowed down to one vector of levels (at most 8), which holds a tie or
+        // whose samples would reach the room.
+        ++stops_short;
+        bool tie_held = false;
+        double held = run.units; // to where that vector's samples end
+        for (std::int32_t i = run.end; i <= run.until; ++i) {
+          const double units = f(s.a + i * s.h) / s.unit;
+          tie_held = tie_held || std::fabs(units - std::nearbyint(units)) == 0.5;
+          held += i < run.until ? std::nearbyint(units) : 0.0;
+        }
+        EXPECT_TRUE(tie_held || held >= 0x1p51)
+            << "first=" << s.first << ", stopped at " << run.end;
+        EXPECT_LE(std::nearbyint(f(s.a + run.end * s.h) / s.unit) -
+                      std::nearbyint(f(s.a + (run.until - 1) * s.h) / s.unit),
+                  8.0)
+            << "first=" << s.first << ", stopped at " << run.end << " until " << run.until;
+      }
       reached +=
           inverse_from == 0.0 && levels_from_span == 0.0 && depth == 0 ? run.end - s.first : 0;
     }
@@ -661,7 +680,10 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
       }
     }
   }
-  std::printf("[          ] %ld samples totalled with the inverse model\n", reached);
+  std::printf("[          ] %ld samples totalled with the inverse model; %ld runs stopped at a tie "
+              "or the room\n",
+              reached, stops_short);
+  EXPECT_GT(stops_short, 0);
   for (std::size_t k = 0; k < 2; ++k) {
     std::printf("[          ] degree %zu: %ld stretches, %ld undecided levels, %ld ties, %ld "
                 "segments ending at a level the model puts too early\n",
