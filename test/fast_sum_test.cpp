@@ -488,10 +488,10 @@ TEST(Chooser, BlocksTakeOverPastWhereLevelSumsStopped) {
   const Tuning tuning{0.0, 2.0, 64.0, INFINITY, INFINITY, 0, INFINITY};
   const struct {
     std::int32_t n, i, until, end;
-  } cases[] = {{1 << 30, 1 << 29, (1 << 29) + 100, (1 << 29) + 4096},
+  } cases[] = {{1 << 30, 1 << 29, (1 << 29) + 100, (1 << 29) + 1024},
                {1 << 30, 1 << 29, (1 << 29) + 10000, (1 << 29) + 10000},
                {INT32_MAX, INT32_MAX - 1000, INT32_MAX - 900, INT32_MAX},
-               {INT32_MAX, INT32_MAX - 5000, INT32_MAX - 4000, INT32_MAX - 904}};
+               {INT32_MAX, INT32_MAX - 5000, INT32_MAX - 4500, INT32_MAX - 3976}};
   for (const auto &[n, i, until, end] : cases) {
     const double h = interval_width(0.0, 1.0, n);
     const Step step =
