@@ -48,15 +48,16 @@ using CountSum = double (*)(double a, double h, std::int32_t first, std::int32_t
 // Why a strategy stopped where it did.
 enum class Stop {
   done,       // it added the whole stretch it was given
-  tie_or_top, // level sums: a batch of levels, ending at `until`, holds a tie or
-              // reaches the binade's top
+  tie_or_top, // level sums: a batch of levels holds a tie or reaches the binade's
+              // top
   sparse,     // level sums: from here on a level spans too few samples to pay
 };
 
 // What a level kernel reached: the samples from its first up to `end` rounded to
 // multiples of the unit total `units` units. It stopped there for the reason
-// `why`; for a tie or the binade's top, the batch of levels that holds it ends at
-// `until` (else `until` is `end`).
+// `why`; blocks take over from `end` to `until` at least: for a tie, up to the
+// first tie sample and past it; for the binade's top, to where the batch of levels
+// that reaches it ends (else `until` is `end`).
 struct LevelRun {
   std::int32_t end;
   double units;

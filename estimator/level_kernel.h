@@ -352,8 +352,14 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         batch_chains /= 2;
         continue;
       }
+      double first_tie = last;
+      for (int lane = 0; lane < lanes; ++lane) {
+        first_tie = tie[lane] != 0 ? lesser(first_tie, j[0][lane]) : first_tie;
+      }
+      // Past the first tie, else where the batch ends.
+      const double until = any_lane(tie) ? first_tie + 1.0 : stop;
       return {static_cast<std::int32_t>(start), units, Stop::tie_or_top,
-              static_cast<std::int32_t>(stop)};
+              static_cast<std::int32_t>(until)};
     }
     units += total;
     const auto end = static_cast<std::int32_t>(stop);

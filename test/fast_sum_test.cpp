@@ -638,18 +638,20 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
                                     << " h=" << s.h << " first=" << s.first << " unit=" << s.unit;
       EXPECT_FALSE(tie) << "a=" << s.a << " h=" << s.h << " first=" << s.first;
       if (run.why == Stop::tie_or_top) {
-        // Narrowed down to one vector of levels (at most 8), which holds a tie or
-        // whose samples would reach the room.
+        // Narrowed down to one vector of levels (at most 8), which holds a tie,
+        // the last sample that blocks must take, or whose samples would reach the
+        // room.
         ++stops_short;
-        bool tie_held = false;
+        std::int32_t first_tie = -1;
         double held = run.units; // to where that vector's samples end
-        for (std::int32_t i = run.end; i <= run.until; ++i) {
+        for (std::int32_t i = run.end; i < run.until; ++i) {
           const double units = f(s.a + i * s.h) / s.unit;
-          tie_held = tie_held || std::fabs(units - std::nearbyint(units)) == 0.5;
-          held += i < run.until ? std::nearbyint(units) : 0.0;
+          const bool tie_here = std::fabs(units - std::nearbyint(units)) == 0.5;
+          first_tie = first_tie < 0 && tie_here ? i : first_tie;
+          held += std::nearbyint(units);
         }
-        EXPECT_TRUE(tie_held || held >= 0x1p51)
-            << "first=" << s.first << ", stopped at " << run.end;
+        EXPECT_TRUE(first_tie == run.until - 1 || (first_tie < 0 && held >= 0x1p51))
+            << "first=" << s.first << ", stopped at " << run.end << " until " << run.until;
         EXPECT_LE(std::nearbyint(f(s.a + run.end * s.h) / s.unit) -
                       std::nearbyint(f(s.a + (run.until - 1) * s.h) / s.unit),
                   8.0)
