@@ -57,8 +57,10 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
   // Counted blocks go a second depth down only where a level spans enough samples
   // for it to pay, as measured (tuning.h).
   const int depths = levels_span(unit, x, h, tuning.count_deeper_from_span) ? 2 : 1;
-  const std::int32_t stretch_end =
-      n - i > stretch_between_choices ? i + stretch_between_choices : n;
+  // Counted blocks take stretches as long as their longest segments.
+  const std::int32_t stretch =
+      blocks == Strategy::counted_blocks ? longest_count : stretch_between_choices;
+  const std::int32_t stretch_end = n - i > stretch ? i + stretch : n;
   if (reached.why != Stop::done) { // level sums stopped short: blocks take over for a while
     const std::int32_t after_levels = n - i > stretch_after_levels ? i + stretch_after_levels : n;
     return {blocks, std::max(after_levels, reached.until), depths};

@@ -13,7 +13,7 @@
 // counted blocks at most longest_count: their setups cost more.
 constexpr std::int32_t block_quantum = 64;
 constexpr std::int32_t longest_block = 8192;
-constexpr std::int32_t longest_count = 1 << 14;
+constexpr std::int32_t longest_count = 1 << 15;
 
 // A block kernel: the sum of f(a + i*h), i = first, ..., first + count - 1, each
 // sample rounded to a multiple of unit, or NaN where a sample lies halfway between

@@ -90,6 +90,9 @@ inline Guesses guesses_below(double top, double a, double width, double unit, do
   return guess;
 }
 
+// The longest segment of levels whose ends are counted (count_kernel.h).
+constexpr std::int32_t longest_counted_levels = 1 << 14;
+
 // Whether level sums go on after a batch or segment of `levels` levels whose
 // samples number `samples`: where they pay, and where there are at least as many
 // samples as levels (with fewer, most levels hold no sample, whatever the
@@ -305,7 +308,7 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
           counting ? tuning.levels_depth - (span >= tuning.ends_shallower_from_span ? 1 : 0) : 0;
       const LevelsByModel step = levels_by_model<Vec, BitsOf<Vec>>(
           a, h, unit, first, last, top, start, room - units,
-          lesser(2 * segment, depth > 0 ? longest_count : longest_block),
+          lesser(2 * segment, depth > 0 ? longest_counted_levels : longest_block),
           tuning.levels_model_from_segment, segment, greater(depth, 0), tally);
       if (step.levels > 0 && units + step.total < room) {
         // Where counting did not pay, it will not for the next few segments either,

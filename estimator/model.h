@@ -11,7 +11,7 @@
 // coefficients and those two parts.
 //
 // Symbols, here and in the code: u the unit, a power of two; L the segment's
-// length, a multiple of 64 up to 2^14; T = L/2, so that |t| <= T; R = |c0| +
+// length, a multiple of 64 up to 2^15; T = L/2, so that |t| <= T; R = |c0| +
 // T (|c1| + T (|c2| + T (|c3| + T |c4|))), a bound on |p|. Every bound counts a
 // rounding as at most 2^-53 of its result, to first order; the terms left out
 // (products of two or more 2^-53s) and the bound's own arithmetic, on non-negative
@@ -76,12 +76,12 @@
 // number. Σ p̂ lies within L e_eval of the polynomial's own sum
 // P = L c0 + c1 Σt + c2 Σt^2 + c3 Σt^3 + c4 Σt^4 over t = -T, ..., T - 1, whose
 // power sums (-T, (T - 1) T (2T - 1) / 3 + T^2, -T^3) are exact whole numbers
-// below 2^53, but for Σt^4 (up to 2^64), which rounds three times. P as computed
+// below 2^53, but for Σt^4 (up to 2^69), which rounds three times. P as computed
 // has up to five products, each inexact where L is not a power of two, and four
 // sums. The products' magnitudes, L |c0|, T |c1|, Σt^2 |c2| <= (L/3 + 1) T^2 |c2|,
 // T^3 |c3| and Σt^4 |c4| <= L T^4 |c4|, total at most L R; so the products err by
 // at most 4 * 2^-53 L R together and each sum by 2^-53 L R: P errs by less than
-// 2^-49 L R. Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-27, and
+// 2^-49 L R. Summed in lanes, Σ d_i errs by less than L^2 2^-55 <= 2^-25, and
 // P - Σ d_i by 2^-53 (L R + L) more. The model decides only where L e_eval < 2^-4
 // and L R < 2^40 (below the quartic, where L (T + 256) R < 2^48); then all of that
 // is below 2^-3, so Σ n_i is the whole number nearest P - Σ d_i as computed.
