@@ -997,8 +997,8 @@ TEST(ModelKernel, TakesTheFirstPassWholeNumberWhereThePassesRoundApart) {
 // quartic (whose bound keeps the slope's own terms, four times tighter here). Its
 // total is right where the model decides; in the higher binades the drift (up to
 // 2^-11 a value) would spoil it, and only the model's length condition refuses
-// them (their error is within 2^-5). The quartic's bound is nearly half reached:
-// its steps' part is attained, only its constant part leaves room.
+// them (their error is within 2^-5). The quartic's bound is more than half
+// reached: its steps' part is attained, only its constant part leaves room.
 TEST(ModelKernel, DecidesOnlyWhereTheFirstPassDriftKeepsTheTotal) {
   constexpr std::int32_t L = longest_count;
   const struct {
