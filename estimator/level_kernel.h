@@ -257,6 +257,17 @@ double batch_total(const Vec *j, int vectors, double top, double start, double m
   return greater(top - batch, 0.0) * (stop - start) + counted;
 }
 
+// Where blocks take over to after a batch of one vector of levels failed, whose
+// levels end at j: one past its first tie (the tie's own end), else where the
+// batch ends (it would reach the room).
+template <typename Vec, typename Mask> double blocks_until(Mask tie, Vec j, double stop) {
+  double until = stop;
+  for (int lane = lanes_of<Vec> - 1; lane >= 0; --lane) { // the first tie last
+    until = tie[lane] != 0 ? j[lane] + 1.0 : until;
+  }
+  return until;
+}
+
 // The level kernel (see LevelSum in kernels.h), with Vec a vector of doubles.
 // It works on batches of levels, top, top - 1, ..., one per lane, 32 vectors at a
 // time (fewer, halved until one, to narrow down a batch with a tie or the binade's
@@ -355,14 +366,8 @@ LevelRun level_run(double a, double h, double unit, std::int32_t first, std::int
         batch_chains /= 2;
         continue;
       }
-      double first_tie = last;
-      for (int lane = 0; lane < lanes; ++lane) {
-        first_tie = tie[lane] != 0 ? lesser(first_tie, j[0][lane]) : first_tie;
-      }
-      // Past the first tie, else where the batch ends.
-      const double until = any_lane(tie) ? first_tie + 1.0 : stop;
       return {static_cast<std::int32_t>(start), units, Stop::tie_or_top,
-              static_cast<std::int32_t>(until)};
+              static_cast<std::int32_t>(blocks_until(tie, j[0], stop))};
     }
     units += total;
     const auto end = static_cast<std::int32_t>(stop);
