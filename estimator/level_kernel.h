@@ -261,8 +261,9 @@ double batch_total(const Vec *j, int vectors, double top, double start, double m
 // levels end at j: one past its first tie (the tie's own end), else where the
 // batch ends (it would reach the room).
 template <typename Vec, typename Mask> double blocks_until(Mask tie, Vec j, double stop) {
+  constexpr int lanes = lanes_of<Vec>;
   double until = stop;
-  for (int lane = lanes_of<Vec> - 1; lane >= 0; --lane) { // the first tie last
+  for (int lane = lanes - 1; lane >= 0; --lane) { // the first tie last
     until = tie[lane] != 0 ? j[lane] + 1.0 : until;
   }
   return until;
