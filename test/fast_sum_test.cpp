@@ -486,13 +486,30 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
       const Step step = choose_strategy(0.0, h, n, {{i, sum}, Stop::done, i}, tuning);
       EXPECT_EQ(step.strategy, Strategy::counted_blocks) << "i=" << i;
       EXPECT_EQ(step.depths, depths) << "i=" << i << ", a level spans " << span;
+      EXPECT_EQ(step.end, i + longest_count) << "i=" << i; // as long as their segments
     }
   }
 }
 
+// Counted blocks take their longest segments where the samples' slope bends little
+// over one (the middle of [0, 1] from N = 4.7e7, as measured), else half as long.
+TEST(Chooser, CountedBlocksTakeTheLongestSegmentsWhereTheSlopeBendsLittle) {
+  const struct {
+    std::int32_t n;
+    std::int32_t length; // at x = 1/2
+  } cases[] = {{28215802, longest_count / 2},
+               {33554432, longest_count / 2},
+               {47453133, longest_count},
+               {112863206, longest_count}};
+  for (const auto &[n, length] : cases) {
+    const double h = interval_width(0.0, 1.0, n);
+    EXPECT_EQ(counted_segment(h, unit_near(0.0, h, n / 2)), length) << "n=" << n;
+  }
+}
+
 // Where level sums stopped short (a tie, the binade's top), blocks take the
-// samples past where they stopped, and 4096 at least, but never beyond the last
-// sample: near the largest count too, where i + 4096 would not fit in 32 bits.
+// samples past where they stopped, and 1024 at least, but never beyond the last
+// sample: near the largest count too, where i + 1024 would not fit in 32 bits.
 TEST(Chooser, BlocksTakeOverPastWhereLevelSumsStopped) {
   const Tuning tuning{0.0, 2.0, 64.0, INFINITY, INFINITY, 0, INFINITY};
   const struct {
