@@ -45,6 +45,13 @@ std::string path_name(const testing::TestParamInfo<SumPath> &info) {
 // This processor's tuning for a kernel set.
 Tuning tuning_here(const KernelSet &kernels) { return tuning_for(kernels.name, this_processor()); }
 
+// Dividing blocks alone, with the fields that `set` sets by name.
+template <typename Set> Tuning forcing(Set set) {
+  Tuning tuning = dividing_only();
+  set(tuning);
+  return tuning;
+}
+
 class FastSum : public testing::TestWithParam<SumPath> {
 protected:
   void SetUp() override {
@@ -76,16 +83,45 @@ protected:
       const char *name;
       Tuning tuning;
       bool in_sweeps;
-    } strategies[] = {
-        {"dispatched", tuning_here(kernels), true},
-        {"levels", {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
-        {"levels by the model", {0.0, 0.0, 0.0, INFINITY, INFINITY, 0, INFINITY}, true},
-        {"levels counted, one depth", {0.0, 0.0, 0.0, INFINITY, INFINITY, 1, INFINITY}, false},
-        {"levels counted, two depths", {0.0, 0.0, 0.0, INFINITY, INFINITY, 2, INFINITY}, false},
-        {"division", {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
-        {"model", {0.0, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY}, true},
-        {"counted, one depth", {0.0, INFINITY, INFINITY, 0.0, INFINITY, 0, INFINITY}, true},
-        {"counted, two depths", {0.0, INFINITY, INFINITY, 0.0, 0.0, 0, INFINITY}, false}};
+    } strategies[] = {{"dispatched", tuning_here(kernels), true},
+                      {"levels", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.levels_from_span = 0;
+                       }),
+                       true},
+                      {"levels by the model", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.levels_from_span = 0;
+                         t.levels_model_from_segment = 0;
+                       }),
+                       true},
+                      {"levels counted, one depth", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.levels_from_span = 0;
+                         t.levels_model_from_segment = 0;
+                         t.levels_depth = 1;
+                       }),
+                       false},
+                      {"levels counted, two depths", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.levels_from_span = 0;
+                         t.levels_model_from_segment = 0;
+                         t.levels_depth = 2;
+                       }),
+                       false},
+                      {"division", dividing_only(), true},
+                      {"model", forcing([](Tuning &t) { t.model_from_segment = 0; }), true},
+                      {"counted, one depth", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.count_from_span = 0;
+                       }),
+                       true},
+                      {"counted, two depths", forcing([](Tuning &t) {
+                         t.model_from_segment = 0;
+                         t.count_from_span = 0;
+                         t.count_deeper_from_span = 0;
+                       }),
+                       false}};
     for (const auto &strategy : strategies) {
       if (sweep && !strategy.in_sweeps) {
         continue;
@@ -395,13 +431,18 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels,
-                           {0.0, 0.0, INFINITY, INFINITY, INFINITY, 0, INFINITY});
+         return add_levels(a, h, at, end, k.levels, forcing([](Tuning &t) {
+                             t.model_from_segment = 0;
+                             t.levels_from_span = 0;
+                           }));
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels,
-                           {0.0, 0.0, 0.0, INFINITY, INFINITY, 0, INFINITY});
+         return add_levels(a, h, at, end, k.levels, forcing([](Tuning &t) {
+                             t.model_from_segment = 0;
+                             t.levels_from_span = 0;
+                             t.levels_model_from_segment = 0;
+                           }));
        }},
       {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
          return add_counted_blocks(a, h, at, end, k.count, 2);
@@ -432,15 +473,20 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
     const char *kernel_set;
     Processor processor;
     Strategy at_2_20, at_2_24, at_2_25, at_largest;
-  } expected[] = {{"avx512", {"intel", 6}, model, model, model, levels},
+  } expected[] = {// Each row as tuning_for() fills it in: the Xeons count with the safest
+                  // measured elsewhere, with AVX-512 from a twentieth of a sample a
+                  // level (N = 2^25), with AVX2 from a fortieth (N = 2^24).
+                  {"avx512", {"intel", 6}, model, model, counted, levels},
                   {"avx512", {"amd", 25}, model, counted, counted, levels},
                   {"avx512", {"amd", 26}, division, model, counted, levels},
-                  {"avx512", {"amd", 27}, division, model, model, levels}, // the safest
-                  {"avx2", {"intel", 6}, model, model, model, levels},
-                  {"avx2", {"amd", 25}, division, counted, counted, levels},
-                  {"sse2", {"amd", 25}, division, division, division, levels},
-                  {"generic", {"", 0}, division, model, model, levels},
-                  {"unfused", {"", 0}, division, division, division, levels}};
+                  {"avx512", {"amd", 27}, division, model, counted, levels}, // the safest
+                  {"avx2", {"intel", 6}, model, counted, counted, levels},
+                  {"avx2", {"amd", 25}, model, counted, counted, levels},
+                  {"avx2", {"amd", 26}, model, counted, counted, levels}, // Zen 5: the safest
+                  {"sse2", {"amd", 25}, model, counted, counted, levels},
+                  {"sse2", {"intel", 6}, model, counted, counted, levels},
+                  {"generic", {"", 0}, model, counted, counted, levels}, // as SSE2
+                  {"unfused", {"", 0}, model, counted, counted, levels}};
   int checked = 0;
   for (const auto &row : expected) {
     if (std::strcmp(row.kernel_set, kernels.name) != 0) {
@@ -466,6 +512,72 @@ TEST_P(FastSum, EachStrategyTakesTheCountsWhereItPays) {
   EXPECT_GT(checked, 0) << "no expectations for " << kernels.name;
 }
 
+// Every value that the tuning hands a sum was measured: on the processor's own
+// entry where it was measured there, else the safest measured for the kernel set
+// (the highest threshold, the fewest depths), else the safest of the set that
+// measured_like() names. An unmeasured value read as "never" fails this.
+TEST(Tuning, EveryValueWasMeasuredForTheSetOrTheSetLikeIt) {
+  const struct {
+    const char *name;
+    double (*of)(const Tuning &);
+    bool fewer_is_safer;
+  } fields[] = {
+      {"model_from_segment", [](const Tuning &t) { return t.model_from_segment; }, false},
+      {"levels_from_span", [](const Tuning &t) { return t.levels_from_span; }, false},
+      {"levels_model_from_segment", [](const Tuning &t) { return t.levels_model_from_segment; },
+       false},
+      {"count_from_span", [](const Tuning &t) { return t.count_from_span; }, false},
+      {"count_deeper_from_span", [](const Tuning &t) { return t.count_deeper_from_span; }, false},
+      {"levels_depth", [](const Tuning &t) { return static_cast<double>(t.levels_depth); }, true},
+      {"ends_shallower_from_span", [](const Tuning &t) { return t.ends_shallower_from_span; },
+       false}};
+  std::vector<Processor> processors = {{"amd", 27}, {"intel", 6}, {"", 0}}; // none named
+  for (const TuningEntry &entry : tuning_table()) {
+    processors.push_back(entry.processor);
+  }
+  int borrowed = 0; // values taken from another entry or set
+  for (const char *set : {"avx512", "avx2", "sse2", "generic", "unfused"}) {
+    for (const Processor processor : processors) {
+      const Tuning tuning = tuning_for(set, processor);
+      const Tuning own = measured_for(set, processor);
+      for (const auto &field : fields) {
+        const double value = field.of(tuning);
+        if (field.of(own) != unmeasured) {
+          EXPECT_EQ(value, field.of(own)) << set << " " << processor.vendor << processor.family;
+          continue;
+        }
+        // The safest that the set, else the set like it, measured.
+        const auto safest_in = [&field](const char *from) {
+          double safest = unmeasured;
+          for (const TuningEntry &entry : tuning_table()) {
+            const double measured = field.of(entry.tuning);
+            if (from == nullptr || std::strcmp(entry.kernel_set, from) != 0 ||
+                measured == unmeasured) {
+              continue;
+            }
+            safest = safest == unmeasured   ? measured
+                     : field.fewer_is_safer ? std::min(safest, measured)
+                                            : std::max(safest, measured);
+          }
+          return safest;
+        };
+        const double safest =
+            safest_in(set) != unmeasured ? safest_in(set) : safest_in(measured_like(set));
+        EXPECT_NE(safest, unmeasured) << "nothing measured for " << set << " " << field.name;
+        EXPECT_EQ(value, safest) << set << " on " << processor.vendor << " family "
+                                 << processor.family << ": " << field.name;
+        ++borrowed;
+      }
+    }
+  }
+  EXPECT_GT(borrowed, 0);
+  // A set that nothing was measured for, nor like it: dividing blocks alone.
+  for (const auto &field : fields) {
+    EXPECT_EQ(field.of(tuning_for("unknown", {"amd", 25})), field.of(dividing_only()))
+        << field.name;
+  }
+}
+
 // Counted blocks go a second depth down where a level spans count_deeper_from_span
 // samples or more, one depth where it spans less: at a few points of N = 2^25, with
 // the threshold a tenth below and above the span there.
@@ -482,7 +594,11 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
       int depths;
     } cases[] = {{0.9 * span, 2}, {1.1 * span, 1}};
     for (const auto &[threshold, depths] : cases) {
-      const Tuning tuning{0.0, INFINITY, INFINITY, 0.0, threshold, 0, INFINITY};
+      const Tuning tuning = forcing([threshold = threshold](Tuning &t) {
+        t.model_from_segment = 0;
+        t.count_from_span = 0;
+        t.count_deeper_from_span = threshold;
+      });
       const Step step = choose_strategy(0.0, h, n, {{i, sum}, Stop::done, i}, tuning);
       EXPECT_EQ(step.strategy, Strategy::counted_blocks) << "i=" << i;
       EXPECT_EQ(step.depths, depths) << "i=" << i << ", a level spans " << span;
@@ -511,7 +627,11 @@ TEST(Chooser, CountedBlocksTakeTheLongestSegmentsWhereTheSlopeBendsLittle) {
 // samples past where they stopped, and 1024 at least, but never beyond the last
 // sample: near the largest count too, where i + 1024 would not fit in 32 bits.
 TEST(Chooser, BlocksTakeOverPastWhereLevelSumsStopped) {
-  const Tuning tuning{0.0, 2.0, 64.0, INFINITY, INFINITY, 0, INFINITY};
+  const Tuning tuning = forcing([](Tuning &t) {
+    t.model_from_segment = 0;
+    t.levels_from_span = 2;
+    t.levels_model_from_segment = 64;
+  });
   const struct {
     std::int32_t n, i, until, end;
   } cases[] = {{1 << 30, 1 << 29, (1 << 29) + 100, (1 << 29) + 1024},
@@ -647,7 +767,14 @@ TEST_P(FastSum, LevelKernelMatchesTheRoundedSamplesWithTheInverseModel) {
     for (const auto [inverse_from, levels_from_span, depth, shallower_from] : runs) {
       const LevelRun run =
           kernels.levels(s.a, s.h, s.unit, s.first, s.last, level, 0x1p51,
-                         {0.0, levels_from_span, inverse_from, INFINITY, 1, depth, shallower_from},
+                         forcing([inverse_from = inverse_from, levels_from_span = levels_from_span,
+                                  depth = depth, shallower_from = shallower_from](Tuning &t) {
+                           t.model_from_segment = 0;
+                           t.levels_from_span = levels_from_span;
+                           t.levels_model_from_segment = inverse_from;
+                           t.levels_depth = depth;
+                           t.ends_shallower_from_span = shallower_from;
+                         }),
                          std::isinf(shallower_from) ? &tally_of[depth] : &tally_shallower);
       if (levels_from_span > 1.0 || fewer_samples_than_levels) {
         EXPECT_NE(run.why, Stop::done) << "inverse from " << inverse_from << ", levels from "
