@@ -8,9 +8,14 @@
 // each kernel set this processor can run, its dividing blocks, its dispatched sum
 // and its bound (the same samples summed unordered, inexactly).
 //
-// A scan of four counts per octave from 2^20 to the largest, timing the dividing
-// block sum, the sum as before and the dispatched sum at each, and the in-order
-// loop at some.
+// A scan of four counts per octave from 2^20 to the largest, timing for each
+// kernel set this processor can run its dividing block sum and its dispatched
+// sum at each, the sum as before for the widest, and the in-order loop at some.
+//
+// With --entries=R it runs none of these, but compares, over the scan's counts
+// and for each kernel set, the sum as dispatched with each entry of the tuning
+// table forced on the set, in R rounds, and says how far the dispatched sum is
+// from the fastest entry at each count.
 //
 // The tune_ runs find where each strategy starts to pay on this processor, for
 // each kernel set it can run: the whole sum with each threshold forced, at the
@@ -29,6 +34,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -82,7 +88,12 @@ std::function<double(double, std::int32_t)> tuned(KernelSet kernels, Tuning tuni
 
 double in_order(double h, std::int32_t n) { return add_samples_in_order(0.0, h, 1, n, 6.0); }
 
-constexpr Tuning dividing_only{INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY};
+// Blocks by the model from segments of `from` samples, every other strategy never.
+Tuning model_from(double from) {
+  Tuning tuning = dividing_only();
+  tuning.model_from_segment = from;
+  return tuning;
+}
 
 // The thresholds that the tune_ runs try, each at the counts where it matters:
 // the model from segments of 256 to 16384 samples (beyond 8192: a remainder as
@@ -134,9 +145,7 @@ void register_tuning(const KernelSet &kernels, int rounds) {
       }
     }
   };
-  sweep("model", model_thresholds, 38, 49, [](double from) {
-    return Tuning{from, INFINITY, INFINITY, INFINITY, INFINITY, 0, INFINITY};
-  });
+  sweep("model", model_thresholds, 38, 49, model_from);
   // This processor's tuning with one threshold set.
   const auto with = [tuning](double Tuning::*threshold) {
     return [tuning, threshold](double from) {
@@ -163,6 +172,13 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("shallower", shallower_thresholds, 52, 62, with(&Tuning::ends_shallower_from_span));
 }
 
+// The name of a table entry in the table_ runs: its kernel set and processor.
+std::string entry_name(const TuningEntry &entry) {
+  return std::string(entry.kernel_set) + "-" +
+         (entry.processor.vendor[0] == '\0' ? "any" : entry.processor.vendor) +
+         (entry.processor.family == 0 ? "" : std::to_string(entry.processor.family));
+}
+
 // This processor's name, as the kernel reports it.
 std::string processor_name() {
   std::ifstream cpuinfo("/proc/cpuinfo");
@@ -173,6 +189,73 @@ std::string processor_name() {
     }
   }
   return "unknown processor";
+}
+
+// The fastest of several calls of run (three at least, and 40 ms), in ms.
+double fastest_call_ms(const std::function<double()> &run) {
+  double fastest = INFINITY;
+  double total = 0.0;
+  for (int calls = 0; calls < 3 || (total < 0.04 && calls < 100); ++calls) {
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(run());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    fastest = std::min(fastest, took.count());
+    total += took.count();
+  }
+  return 1e3 * fastest;
+}
+
+// For each kernel set this processor runs, over the scan's counts: the sum as
+// dispatched and with each entry of the tuning table forced on the set (as
+// tuning_for() fills it in for the entry's own set and processor), in rounds,
+// every tuning at one count before the next count, each time the fastest call
+// of its round and then of all rounds (Google Benchmark's mean of iterations
+// strays here by up to a fifth at one count, this by a few percent). Prints at
+// each count the dispatched sum over the fastest entry, and the largest ratio.
+void compare_entries(int rounds) {
+  std::vector<std::pair<std::string, Tuning>> entries;
+  for (const TuningEntry &entry : tuning_table()) {
+    entries.emplace_back(entry_name(entry), tuning_for(entry.kernel_set, entry.processor));
+  }
+  for (const SumPath &path : built_paths()) {
+    if (!path.runnable) {
+      continue;
+    }
+    const KernelSet kernels = path.kernels;
+    const Tuning dispatched = tuning_for(kernels.name, this_processor());
+    std::map<std::int32_t, double> dispatched_ms;
+    std::map<std::int32_t, std::vector<double>> entry_ms;
+    for (int round = 0; round < rounds; ++round) {
+      for (const std::int32_t n : scan_counts()) {
+        const double h = interval_width(0.0, 1.0, n);
+        const auto sum = [&](Tuning tuning) {
+          return fastest_call_ms(
+              [&] { return add_interior_samples(0.0, h, n, 6.0, kernels, tuning); });
+        };
+        const auto keep = [round](double &best, double ms) {
+          best = round == 0 ? ms : std::min(best, ms);
+        };
+        keep(dispatched_ms[n], sum(dispatched));
+        entry_ms[n].resize(entries.size());
+        for (std::size_t e = 0; e < entries.size(); ++e) {
+          keep(entry_ms[n][e], sum(entries[e].second));
+        }
+      }
+    }
+    std::printf("\n%s on %s: the dispatched sum against the fastest entry forced on the set, "
+                "fastest call of %d rounds, ms\n%12s %12s %12s %-16s %8s\n",
+                kernels.name, processor_name().c_str(), rounds, "N", "dispatched", "fastest",
+                "entry", "ratio");
+    double worst = 0.0;
+    for (const auto &[n, ms] : dispatched_ms) {
+      const auto &times = entry_ms[n];
+      const auto fastest = std::min_element(times.begin(), times.end()) - times.begin();
+      worst = std::max(worst, ms / times[fastest]);
+      std::printf("%12d %12.3f %12.3f %-16s %8.3f\n", n, ms, times[fastest],
+                  entries[fastest].first.c_str(), ms / times[fastest]);
+    }
+    std::printf("largest ratio: %.3f\n", worst);
+  }
 }
 
 // The console report, then: each run's speed-up over the in-order loop at the
@@ -193,8 +276,9 @@ public:
         const bool first = ms_[sum].count(n) == 0;
         const double ms = run.GetAdjustedRealTime();
         // A tune_ run comes once a round: keep its fastest.
-        ms_[sum][n] = first || sum.rfind("tune_", 0) != 0 ? ms : std::min(ms_[sum][n], ms);
-        if (first && sum.rfind("scan_", 0) != 0 && sum.rfind("tune_", 0) != 0) {
+        const bool tune = sum.rfind("tune_", 0) == 0;
+        ms_[sum][n] = first || !tune ? ms : std::min(ms_[sum][n], ms);
+        if (first && sum.rfind("scan_", 0) != 0 && !tune) {
           order_.emplace_back(sum, n);
         }
       }
@@ -221,31 +305,43 @@ private:
     }
   }
 
+  // For each kernel set that was scanned, its table and its slowest count (from
+  // 2^24 up, where a person would wait), and the sum as before for the fastest.
   void report_scan() {
-    if (ms_["scan_fast"].empty()) {
-      return;
-    }
-    std::printf("\n%12s %12s %12s %12s %12s %10s %10s\n", "N", "in order", "blocks", "before",
-                "dispatched", "vs blocks", "vs before");
-    for (const auto &[n, ms] : ms_["scan_fast"]) {
-      const auto plain = ms_["scan_in_order"].find(n);
-      char plain_ms[32] = "";
-      if (plain != ms_["scan_in_order"].end()) {
-        std::snprintf(plain_ms, sizeof plain_ms, "%.3f", plain->second);
+    for (const SumPath &path : built_paths()) {
+      const std::string set = path.kernels.name;
+      const auto &fast = ms_["scan_fast_" + set];
+      if (fast.empty()) {
+        continue;
       }
-      const double block_ms = ms_["scan_blocks"][n];
-      const double before_ms = ms_["scan_before"][n];
-      std::printf("%12d %12s %12.3f %12.3f %12.3f %9.2fx %9.2fx\n", n, plain_ms, block_ms,
-                  before_ms, ms, block_ms / ms, before_ms / ms);
-    }
-    for (const std::string sum : {"before", "fast"}) {
-      const auto &times = ms_["scan_" + sum];
-      const auto worst =
-          std::max_element(times.begin(), times.end(),
-                           [](const auto &x, const auto &y) { return x.second < y.second; });
-      if (worst != times.end()) {
-        std::printf("slowest count for %s: N = %d, %.3f ms\n", sum.c_str(), worst->first,
-                    worst->second);
+      const auto &before = ms_["scan_before_" + set];
+      std::printf("\nscan, %s\n%12s %12s %12s %12s %10s", set.c_str(), "N", "in order", "blocks",
+                  "dispatched", "vs blocks");
+      if (!before.empty()) {
+        std::printf(" %12s %10s", "before", "vs before");
+      }
+      std::printf("\n");
+      for (const auto &[n, ms] : fast) {
+        const auto plain = ms_["scan_in_order"].find(n);
+        char plain_ms[32] = "";
+        if (plain != ms_["scan_in_order"].end()) {
+          std::snprintf(plain_ms, sizeof plain_ms, "%.3f", plain->second);
+        }
+        const double block_ms = ms_["scan_blocks_" + set][n];
+        std::printf("%12d %12s %12.3f %12.3f %9.2fx", n, plain_ms, block_ms, ms, block_ms / ms);
+        if (before.count(n) != 0) {
+          std::printf(" %12.3f %9.2fx", before.at(n), before.at(n) / ms);
+        }
+        std::printf("\n");
+      }
+      for (const auto *times : {&fast, &before}) {
+        const auto from = times->lower_bound(1 << 24);
+        const auto worst = std::max_element(
+            from, times->end(), [](const auto &x, const auto &y) { return x.second < y.second; });
+        if (worst != times->end()) {
+          std::printf("slowest count from 2^24 %s: N = %d, %.3f ms\n",
+                      times == &fast ? "dispatched" : "before", worst->first, worst->second);
+        }
       }
     }
   }
@@ -286,8 +382,9 @@ private:
   void report_tuning() {
     for (const SumPath &path : built_paths()) {
       const std::string set = path.kernels.name;
-      // Each sweep that ran gives its threshold; the others stay as the table has them.
-      const Tuning now = tuning_for(path.kernels.name, this_processor());
+      // Each sweep that ran gives its threshold; the others stay as this processor's
+      // entry has them, measured or not.
+      const Tuning now = measured_for(path.kernels.name, this_processor());
       const auto swept = [this, &set](const std::string &sweep, const char *threshold = "never") {
         std::string name = "tune_";
         name += sweep;
@@ -325,13 +422,23 @@ private:
       // As C++ to paste into the table: "never" is INFINITY there.
       const auto number = [](double threshold) {
         const std::string name = threshold_name(threshold);
-        return name == "never" ? std::string("INFINITY") : name;
+        return threshold == unmeasured ? std::string("unmeasured")
+               : name == "never"       ? std::string("INFINITY")
+                                       : name;
       };
-      std::printf("tuning entry: {\"%s\", {\"%s\", %d}, {%s, %s, %s, %s, %s, %g, %s}, \"%s\"},\n",
-                  set.c_str(), processor.vendor, processor.family, number(model_from).c_str(),
-                  number(levels_from).c_str(), number(inverse_from).c_str(),
-                  number(count_from).c_str(), number(deeper_from).c_str(), ends_depth,
-                  number(shallower_from).c_str(), processor_name().c_str());
+      std::printf("tuning entry:\n      {\"%s\", {\"%s\", %d},\n       [] {\n"
+                  "         Tuning tuning;\n",
+                  set.c_str(), processor.vendor, processor.family);
+      const std::pair<const char *, double> fields[] = {
+          {"model_from_segment", model_from},          {"levels_from_span", levels_from},
+          {"levels_model_from_segment", inverse_from}, {"count_from_span", count_from},
+          {"count_deeper_from_span", deeper_from},     {"levels_depth", ends_depth},
+          {"ends_shallower_from_span", shallower_from}};
+      for (const auto &[field, value] : fields) {
+        std::printf("         tuning.%s = %s;\n", field, number(value).c_str());
+      }
+      std::printf("         return tuning;\n       }(),\n       \"%s\"},\n",
+                  processor_name().c_str());
     }
   }
 
@@ -344,11 +451,15 @@ private:
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   // --tune_rounds=R: how many rounds each tuning sweep runs (3 by default).
+  // --entries=R: the entries compared with the dispatched sum, in R rounds, alone.
   int rounds = 3;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
     if (arg.rfind("--tune_rounds=", 0) == 0) {
       rounds = std::max(1, std::stoi(arg.substr(14)));
+    } else if (arg.rfind("--entries=", 0) == 0) {
+      compare_entries(std::max(1, std::stoi(arg.substr(10))));
+      return 0;
     } else {
       std::fprintf(stderr, "unknown argument: %s\n", argv[k]);
       return 1;
@@ -364,10 +475,8 @@ int main(int argc, char **argv) {
   before.count_from_span = INFINITY;
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
-    register_sum("blocks", n, tuned(fastest, dividing_only));
-    register_sum("model", n,
-                 tuned(fastest, {tuning.model_from_segment, INFINITY, INFINITY, INFINITY, INFINITY,
-                                 0, INFINITY}));
+    register_sum("blocks", n, tuned(fastest, dividing_only()));
+    register_sum("model", n, tuned(fastest, model_from(tuning.model_from_segment)));
     register_sum("before", n, tuned(fastest, before));
     register_sum("fast", n, tuned(fastest, tuning));
     for (std::size_t p = 0; p < paths.size(); ++p) {
@@ -376,7 +485,7 @@ int main(int argc, char **argv) {
       }
       const KernelSet kernels = paths[p].kernels;
       const std::string set = kernels.name;
-      register_sum("blocks_" + set, n, tuned(kernels, dividing_only));
+      register_sum("blocks_" + set, n, tuned(kernels, dividing_only()));
       register_sum("fast_" + set, n, tuned(kernels, tuning_for(kernels.name, this_processor())));
       const UnorderedSum bound = bounds[p];
       register_sum("unordered_" + set, n,
@@ -388,9 +497,15 @@ int main(int argc, char **argv) {
     if (s % 8 == 0 && scan[s] < (1 << 30)) { // every other octave, where it takes under a second
       register_sum("scan_in_order", scan[s], in_order);
     }
-    register_sum("scan_blocks", scan[s], tuned(fastest, dividing_only));
-    register_sum("scan_before", scan[s], tuned(fastest, before));
-    register_sum("scan_fast", scan[s], tuned(fastest, tuning));
+    register_sum("scan_before_" + std::string(fastest.name), scan[s], tuned(fastest, before));
+    for (const SumPath &path : paths) {
+      if (path.runnable) {
+        const std::string set = path.kernels.name;
+        register_sum("scan_blocks_" + set, scan[s], tuned(path.kernels, dividing_only()));
+        register_sum("scan_fast_" + set, scan[s],
+                     tuned(path.kernels, tuning_for(path.kernels.name, this_processor())));
+      }
+    }
   }
   for (const SumPath &path : paths) {
     if (path.runnable) {
