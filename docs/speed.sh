@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Draws docs/speed.svg: the time of the interior-sample sum against the number of
-# intervals N, on log-log axes, for the plain in-order loop, the block sum that
-# divides out every sample, the dispatched sum as before the processor table and
-# the inverse model (the Intel Xeon's thresholds, levels' ends by guess and
-# confirmation), and the dispatched sum with this processor's thresholds (blocks
-# by the model, and level sums by the inverse model). Runs the benchmark's scan in
-# the release build (building it if needed; it takes a few minutes), or reads the
-# JSON output of an earlier run given as the argument
+# intervals N, on log-log axes: the plain in-order loop, the widest kernel set's
+# blocks that divide out every sample, and each kernel set's dispatched sum, every
+# set that this processor runs. Runs the benchmark's scan in the release build
+# (building it if needed; it takes several minutes), or reads the JSON output of
+# an earlier run given as the argument
 # (pi-estimate-bench --benchmark_out=FILE --benchmark_out_format=json). Needs
 # python3 and gnuplot (Debian package gnuplot-nox).
 set -euo pipefail
@@ -19,37 +17,67 @@ if [[ $# -eq 0 ]]; then
   bench=build/release/pi-estimate-bench
   [[ -x $bench ]] || cmake --workflow --preset release >/dev/null
   json=build/release/speed.json
-  "$bench" --benchmark_filter='^(scan_|in_order/2147483647)' --benchmark_out="$json" \
-    --benchmark_out_format=json >/dev/null
+  "$bench" --benchmark_filter='^(scan_(in_order|blocks|fast)|in_order/2147483647)' \
+    --benchmark_out="$json" --benchmark_out_format=json >/dev/null
 fi
 
-# One line a count: N, then the milliseconds of the in-order loop, the dividing
-# block sum, the sum as before and the dispatched sum, "?" where one was not
-# timed.
+# A comment line that names the columns, then one line a count: N and the
+# milliseconds of each sum, "?" where one was not timed. The columns: the
+# in-order loop, the widest set's dividing blocks, each set's dispatched sum,
+# widest first.
 python3 - "$json" >"$data" <<'PYTHON'
 import json, sys
-columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks": 1, "scan_before": 2,
-           "scan_fast": 3}
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+sets = []
+for run in runs:
+    name = run["run_name"].split("/")[0]
+    if name.startswith("scan_fast_") and name[10:] not in sets:
+        sets.append(name[10:])
+widths = {"avx512": 0, "avx2": 1}
+sets.sort(key=lambda s: widths.get(s, 2))
+columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks_" + sets[0]: 1}
+for k, s in enumerate(sets):
+    columns["scan_fast_" + s] = 2 + k
 rows = {}
 # Each run's time, or with repetitions their median.
 medians = set()
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
+for run in runs:
     sum_name, n = run["run_name"].split("/")
+    if sum_name == "in_order" and n != "2147483647":
+        continue  # the other counts are not the scan's
     median = run.get("aggregate_name") == "median"
     if sum_name in columns and (median or (run.get("run_type") == "iteration"
                                            and (sum_name, n) not in medians)):
-        rows.setdefault(int(n), ["?"] * 4)[columns[sum_name]] = run["real_time"]
+        rows.setdefault(int(n), ["?"] * len(columns))[columns[sum_name]] = run["real_time"]
         if median:
             medians.add((sum_name, n))
+print("#", "N", "plain", "blocks_" + sets[0], *sets)
 for n in sorted(rows):
     print(n, *rows[n])
 PYTHON
 
+# The sets' names as their users know them, and the plot's lines.
+read -r -a names <"$data"
+label() {
+  case $1 in
+  avx512) echo "AVX-512" ;; avx2) echo "AVX2" ;; sse2) echo "SSE2" ;; *) echo "$1" ;;
+  esac
+}
+widest=$(label "${names[4]}")
+plots="\"$data\" using 1:2 with linespoints pt 7 ps 0.7 lw 2 title \"plain loop\""
+plots+=", \"$data\" using 1:3 with linespoints pt 5 ps 0.5 lw 2 dt 2 title \"dividing every sample, $widest\""
+points=(9 13 11 3 1)
+for ((column = 4; column < ${#names[@]}; ++column)); do
+  plots+=", \"$data\" using 1:$column with linespoints pt ${points[column - 4]} ps 0.6 lw 2"
+  plots+=" title \"dispatched, $(label "${names[column]}")\""
+done
+
 processor=$(LC_ALL=C lscpu 2>/dev/null | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)
+family=$(LC_ALL=C lscpu 2>/dev/null | sed -n 's/^CPU family:[[:space:]]*//p' | head -n 1)
 gnuplot <<PLOT
-set terminal svg size 760,480 dynamic font "sans,13" background "white"
+set terminal svg size 760,560 dynamic font "sans,13" background "white"
 set output "docs/speed.svg"
-set title "Time to sum the interior samples, one core of ${processor:-this processor}"
+set title "Time to sum the interior samples, one core of ${processor:-this processor}${family:+ (family $family)}, $(date -u +%Y-%m-%d)"
 set xlabel "number of intervals N"
 set ylabel "milliseconds"
 set logscale xy
@@ -57,11 +85,10 @@ set logscale x 2
 set format x "2^{%L}"
 set format y "%g"
 set grid
-set key top left
+set key outside bottom center horizontal maxrows 2 box opaque
+set bmargin 8
+set xlabel offset 0,0.3
 set datafile missing "?"
-plot "$data" using 1:2 with linespoints pt 7 ps 0.7 lw 2 title "plain loop", \
-     "$data" using 1:3 with linespoints pt 5 ps 0.5 lw 2 title "blocks, dividing every sample", \
-     "$data" using 1:4 with linespoints pt 13 ps 0.6 lw 2 title "dispatched as before: Xeon's thresholds, levels by guess and confirmation", \
-     "$data" using 1:5 with linespoints pt 9 ps 0.6 lw 2 title "dispatched: this processor's thresholds, levels by the inverse model"
+plot $plots
 PLOT
 echo "wrote docs/speed.svg"
