@@ -228,7 +228,7 @@ void compare_entries(int rounds) {
     for (int round = 0; round < rounds; ++round) {
       for (const std::int32_t n : scan_counts()) {
         const double h = interval_width(0.0, 1.0, n);
-        const auto sum = [&](Tuning tuning) {
+        const auto sum = [&](const Tuning &tuning) {
           return fastest_call_ms(
               [&] { return add_interior_samples(0.0, h, n, 6.0, kernels, tuning); });
         };
