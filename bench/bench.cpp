@@ -172,7 +172,8 @@ void register_tuning(const KernelSet &kernels, int rounds) {
   sweep("shallower", shallower_thresholds, 52, 62, with(&Tuning::ends_shallower_from_span));
 }
 
-// The name of a table entry in the table_ runs: its kernel set and processor.
+// The name of a table entry in the --entries comparison: its kernel set and
+// processor.
 std::string entry_name(const TuningEntry &entry) {
   return std::string(entry.kernel_set) + "-" +
          (entry.processor.vendor[0] == '\0' ? "any" : entry.processor.vendor) +
@@ -422,11 +423,12 @@ private:
       // As C++ to paste into the table: "never" is INFINITY there.
       const auto number = [](double threshold) {
         const std::string name = threshold_name(threshold);
-        return threshold == unmeasured ? std::string("unmeasured")
-               : name == "never"       ? std::string("INFINITY")
-                                       : name;
+        return name == "never" ? std::string("INFINITY") : name;
       };
-      std::printf("tuning entry:\n      {\"%s\", {\"%s\", %d},\n       [] {\n"
+      // The table takes the first entry that names a processor: this one goes in
+      // place of this processor's entry, or before an entry that names any family.
+      std::printf("tuning entry (in place of this processor's, or before one for any family):\n    "
+                  "  {\"%s\", {\"%s\", %d},\n       [] {\n"
                   "         Tuning tuning;\n",
                   set.c_str(), processor.vendor, processor.family);
       const std::pair<const char *, double> fields[] = {
@@ -434,8 +436,12 @@ private:
           {"levels_model_from_segment", inverse_from}, {"count_from_span", count_from},
           {"count_deeper_from_span", deeper_from},     {"levels_depth", ends_depth},
           {"ends_shallower_from_span", shallower_from}};
+      // Only what was measured: a field that neither a sweep nor this processor's
+      // entry measured stays out of the entry.
       for (const auto &[field, value] : fields) {
-        std::printf("         tuning.%s = %s;\n", field, number(value).c_str());
+        if (value != unmeasured) {
+          std::printf("         tuning.%s = %s;\n", field, number(value).c_str());
+        }
       }
       std::printf("         return tuning;\n       }(),\n       \"%s\"},\n",
                   processor_name().c_str());
@@ -469,10 +475,12 @@ int main(int argc, char **argv) {
   const KernelSet fastest = fastest_kernels();
   const Tuning tuning = tuning_for(fastest.name, this_processor());
   // As the sum was before the processor table and the inverse model: the Intel
-  // Xeon's thresholds, and levels' ends by guess and confirmation only.
-  Tuning before = tuning_for(fastest.name, {"intel", 0});
-  before.levels_model_from_segment = INFINITY;
-  before.count_from_span = INFINITY;
+  // Xeon's model and level sums (as the table has them for the set), levels' ends
+  // by guess and confirmation only, nothing counted.
+  const Tuning xeon = tuning_for(fastest.name, {"intel", 0});
+  Tuning before = dividing_only();
+  before.model_from_segment = xeon.model_from_segment;
+  before.levels_from_span = xeon.levels_from_span;
   for (const std::int32_t n : counts) {
     register_sum("in_order", n, in_order);
     register_sum("blocks", n, tuned(fastest, dividing_only()));

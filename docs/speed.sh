@@ -33,6 +33,8 @@ for run in runs:
     name = run["run_name"].split("/")[0]
     if name.startswith("scan_fast_") and name[10:] not in sets:
         sets.append(name[10:])
+if not sets:
+    sys.exit("no scan_fast_<set> runs in " + sys.argv[1])
 widths = {"avx512": 0, "avx2": 1}
 sets.sort(key=lambda s: widths.get(s, 2))
 columns = {"scan_in_order": 0, "in_order": 0, "scan_blocks_" + sets[0]: 1}
@@ -48,7 +50,7 @@ for run in runs:
     median = run.get("aggregate_name") == "median"
     if sum_name in columns and (median or (run.get("run_type") == "iteration"
                                            and (sum_name, n) not in medians)):
-        rows.setdefault(int(n), ["?"] * len(columns))[columns[sum_name]] = run["real_time"]
+        rows.setdefault(int(n), ["?"] * (2 + len(sets)))[columns[sum_name]] = run["real_time"]
         if median:
             medians.add((sum_name, n))
 print("#", "N", "plain", "blocks_" + sets[0], *sets)

@@ -75,7 +75,7 @@ Step choose_strategy(double a, double h, std::int32_t n, Reached reached, Tuning
 }
 
 double add_interior_samples(double a, double h, std::int32_t n, double sum, KernelSet kernels,
-                            // Six numbers, by value like every parameter here.
+                            // Seven numbers, by value like every parameter here.
                             // cppcheck-suppress passedByValue
                             Tuning tuning, Tally *tally) {
   Reached reached{{1, sum}, Stop::done, 1};

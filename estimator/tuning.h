@@ -73,10 +73,10 @@ Tuning measured_for(const char *kernel_set, Processor processor);
 
 // The tuning for a kernel set on a processor: the entry that names it, with each
 // value that was not measured there, and every value for a processor that no
-// entry names, the safest measured for the set: the highest threshold, the
-// fewest depths, so that a strategy is used only where it paid on every
-// processor measured. A set with nothing measured takes measured_like()'s
-// values; one with neither, dividing blocks alone.
+// entry names, the safest measured for the set: the highest threshold, so that
+// a strategy (and a depth less) is used only where it paid on every processor
+// measured, and the fewest depths. A value that the set never measured takes
+// that of measured_like()'s set; one that neither measured, dividing blocks'.
 Tuning tuning_for(const char *kernel_set, Processor processor);
 
 #endif
