@@ -52,6 +52,26 @@ template <typename Set> Tuning forcing(Set set) {
   return tuning;
 }
 
+// Level sums wherever they apply, their ends placed by the inverse model or not,
+// and counted down to `depth` depths.
+Tuning levels_forced(bool by_the_model, int depth) {
+  return forcing([by_the_model, depth](Tuning &t) {
+    t.model_from_segment = 0;
+    t.levels_from_span = 0;
+    t.levels_model_from_segment = by_the_model ? 0 : INFINITY;
+    t.levels_depth = depth;
+  });
+}
+
+// Blocks counted wherever the model applies, two depths down from `deeper_from`.
+Tuning counted_forced(double deeper_from) {
+  return forcing([deeper_from](Tuning &t) {
+    t.model_from_segment = 0;
+    t.count_from_span = 0;
+    t.count_deeper_from_span = deeper_from;
+  });
+}
+
 class FastSum : public testing::TestWithParam<SumPath> {
 protected:
   void SetUp() override {
@@ -84,44 +104,14 @@ protected:
       Tuning tuning;
       bool in_sweeps;
     } strategies[] = {{"dispatched", tuning_here(kernels), true},
-                      {"levels", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.levels_from_span = 0;
-                       }),
-                       true},
-                      {"levels by the model", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.levels_from_span = 0;
-                         t.levels_model_from_segment = 0;
-                       }),
-                       true},
-                      {"levels counted, one depth", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.levels_from_span = 0;
-                         t.levels_model_from_segment = 0;
-                         t.levels_depth = 1;
-                       }),
-                       false},
-                      {"levels counted, two depths", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.levels_from_span = 0;
-                         t.levels_model_from_segment = 0;
-                         t.levels_depth = 2;
-                       }),
-                       false},
+                      {"levels", levels_forced(false, 0), true},
+                      {"levels by the model", levels_forced(true, 0), true},
+                      {"levels counted, one depth", levels_forced(true, 1), false},
+                      {"levels counted, two depths", levels_forced(true, 2), false},
                       {"division", dividing_only(), true},
                       {"model", forcing([](Tuning &t) { t.model_from_segment = 0; }), true},
-                      {"counted, one depth", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.count_from_span = 0;
-                       }),
-                       true},
-                      {"counted, two depths", forcing([](Tuning &t) {
-                         t.model_from_segment = 0;
-                         t.count_from_span = 0;
-                         t.count_deeper_from_span = 0;
-                       }),
-                       false}};
+                      {"counted, one depth", counted_forced(INFINITY), true},
+                      {"counted, two depths", counted_forced(0), false}};
     for (const auto &strategy : strategies) {
       if (sweep && !strategy.in_sweeps) {
         continue;
@@ -431,18 +421,11 @@ TEST_P(FastSum, EachStrategyMatchesTheInOrderLoopFromItsStart) {
                    std::int32_t end) { return add_blocks(a, h, at, end, k.model); }},
       {"levels",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, forcing([](Tuning &t) {
-                             t.model_from_segment = 0;
-                             t.levels_from_span = 0;
-                           }));
+         return add_levels(a, h, at, end, k.levels, levels_forced(false, 0));
        }},
       {"levels by the model",
        [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
-         return add_levels(a, h, at, end, k.levels, forcing([](Tuning &t) {
-                             t.model_from_segment = 0;
-                             t.levels_from_span = 0;
-                             t.levels_model_from_segment = 0;
-                           }));
+         return add_levels(a, h, at, end, k.levels, levels_forced(true, 0));
        }},
       {"counted", [](const KernelSet &k, double a, double h, Progress at, std::int32_t end) {
          return add_counted_blocks(a, h, at, end, k.count, 2);
@@ -561,8 +544,8 @@ TEST(Tuning, EveryValueWasMeasuredForTheSetOrTheSetLikeIt) {
           }
           return safest;
         };
-        const double safest =
-            safest_in(set) != unmeasured ? safest_in(set) : safest_in(measured_like(set));
+        const double own_safest = safest_in(set);
+        const double safest = own_safest != unmeasured ? own_safest : safest_in(measured_like(set));
         EXPECT_NE(safest, unmeasured) << "nothing measured for " << set << " " << field.name;
         EXPECT_EQ(value, safest) << set << " on " << processor.vendor << " family "
                                  << processor.family << ": " << field.name;
@@ -594,11 +577,7 @@ TEST(Chooser, CountsASecondDepthDownWhereALevelSpansEnough) {
       int depths;
     } cases[] = {{0.9 * span, 2}, {1.1 * span, 1}};
     for (const auto &[threshold, depths] : cases) {
-      const Tuning tuning = forcing([threshold = threshold](Tuning &t) {
-        t.model_from_segment = 0;
-        t.count_from_span = 0;
-        t.count_deeper_from_span = threshold;
-      });
+      const Tuning tuning = counted_forced(threshold);
       const Step step = choose_strategy(0.0, h, n, {{i, sum}, Stop::done, i}, tuning);
       EXPECT_EQ(step.strategy, Strategy::counted_blocks) << "i=" << i;
       EXPECT_EQ(step.depths, depths) << "i=" << i << ", a level spans " << span;
